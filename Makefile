@@ -1,0 +1,43 @@
+# The front door. `make demo` and `make test` install what is missing, build and run.
+.PHONY: all deps build demo test test-native test-windows test-asan bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	cmake --preset default
+	cmake --build --preset default
+
+demo: build
+	scripts/demo
+
+test: deps
+	cmake --preset default
+	cmake --build --preset default
+	ctest --preset default
+	cmake --preset windows-cross
+	cmake --build --preset windows-cross
+	ctest --preset windows-cross
+
+test-native: deps
+	cmake --preset default
+	cmake --build --preset default
+	ctest --preset default
+
+test-windows: deps
+	cmake --preset windows-cross
+	cmake --build --preset windows-cross
+	ctest --preset windows-cross
+
+test-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan
+	ctest --preset asan
+
+bench: build
+	scripts/bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,60 @@
+// One command frame out, at most one reply frame back, and the reply state it leaves.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/serial_port.h"
+#include "platform/clock.h"
+
+namespace kelta {
+
+inline constexpr int kReplyBufferSize = 1024;
+// Idle waiting for a reply, counted from the end of the send.
+inline constexpr std::uint32_t kReplyWaitMs = 120;
+
+std::uint8_t FrameChecksum(const std::uint8_t* bytes, int count);
+// Two upper-case hexadecimal characters, high nibble first.
+std::string ByteToHex(std::uint8_t byte);
+// The first eight characters as a hexadecimal number; other characters (lower case
+// included) and missing places count as 0. Wraps to a signed 32-bit value.
+std::int32_t HexToValue(std::string_view text);
+// The whole command frame for a command text: 0x09, text, checksum, 0x0D.
+std::string CommandFrame(std::string_view text);
+// A reply frame around a body: 0x0A, body, checksum, 0x0D (the simulator's side).
+std::string ReplyFrame(std::string_view body);
+
+class ReaderLink {
+ public:
+  ReaderLink(SerialPort& port, Clock& clock, EventPump& pump)
+      : port_(port), clock_(clock), pump_(pump) {}
+  ReaderLink(const ReaderLink&) = delete;
+  ReaderLink& operator=(const ReaderLink&) = delete;
+
+  bool OpenPort(int number, std::string_view mode) { return port_.OpenPort(number, mode); }
+  void ClosePort() { port_.ClosePort(); }
+  SerialPort& Port() { return port_; }
+
+  // Sends `text` framed and waits for a reply; true for a complete reply with a right
+  // checksum within the time limit.
+  bool SendCommand(std::string_view text);
+  bool ReplyChecksumOk() const;
+
+  const std::array<std::uint8_t, kReplyBufferSize>& ReplyBuffer() const { return reply_buffer_; }
+  std::int32_t ReplyLength() const { return reply_length_; }
+  const std::string& ReplyText() const { return reply_text_; }
+  // Characters m to n of ReplyText, 1-based and inclusive; fewer when the reply is shorter.
+  std::string ReplyChars(int m, int n) const;
+
+ private:
+  SerialPort& port_;
+  Clock& clock_;
+  EventPump& pump_;
+  std::array<std::uint8_t, kReplyBufferSize> reply_buffer_{};
+  std::int32_t reply_length_ = 0;
+  std::string reply_text_;
+};
+
+}  // namespace kelta

@@ -1,0 +1,39 @@
+// The serial port channel: the one connection to the reader.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "platform/clock.h"
+#include "platform/serial_device.h"
+
+namespace kelta {
+
+class SerialPort {
+ public:
+  SerialPort(SerialDevice& device, Clock& clock) : device_(device), clock_(clock) {}
+  SerialPort(const SerialPort&) = delete;
+  SerialPort& operator=(const SerialPort&) = delete;
+
+  bool OpenPort(int number, std::string_view mode);
+  void ClosePort();
+  void PurgePort();
+  void WriteByte(std::uint8_t byte);
+  void WriteBytes(const std::uint8_t* data, int count);
+  int ReadByte(std::uint8_t* place);
+
+  bool IsOpen() const { return open_; }
+  PortHandleType PortHandle() const { return port_handle_; }
+  const CommTimeouts& SavedTimeouts() const { return saved_timeouts_; }
+  const CommTimeouts& PortTimeouts() const { return port_timeouts_; }
+
+ private:
+  SerialDevice& device_;
+  Clock& clock_;
+  bool open_ = false;
+  PortHandleType port_handle_ = kInvalidPortHandle;
+  CommTimeouts saved_timeouts_{};
+  CommTimeouts port_timeouts_{};
+};
+
+}  // namespace kelta

@@ -1,0 +1,32 @@
+// What every reader operation works with.
+#pragma once
+
+#include <string>
+
+#include "link/reader_link.h"
+#include "platform/clock.h"
+#include "platform/settings_store.h"
+#include "platform/tone.h"
+#include "reader/view.h"
+#include "ui/settings.h"
+
+namespace kelta {
+
+struct ReaderContext {
+  ReaderLink& link;
+  Clock& clock;
+  EventPump& pump;
+  Tone& tone;
+  ReaderView& view;
+  Settings& settings;
+  // The settings' store; each save opens and closes it.
+  SettingsStore& store;
+
+  bool ReaderReady = false;
+  bool TagReadActive = false;
+
+  // Catalogue message `no` in the current language, as UTF-8.
+  std::string Msg(int no) const;
+};
+
+}  // namespace kelta

@@ -1,0 +1,2 @@
+#pragma once
+// Placeholder: filled in by its owner.
