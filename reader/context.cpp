@@ -1,1 +1,11 @@
-// Placeholder: filled in by its owner.
+#include "reader/context.h"
+
+#include "ui/catalogue.h"
+
+namespace kelta {
+
+std::string ReaderContext::Msg(int no) const {
+  return Catalogue().Text(no, settings.LanguageIndex);
+}
+
+}  // namespace kelta
