@@ -14,8 +14,8 @@ class SettingsStoreError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The operations of the toolkit's registry class that the settings use. One instance
-// serves one load or save: open, use, close.
+// The operations of the toolkit's registry class that the settings use. Each load or
+// save opens the key, uses it and closes it again; nothing is held in between.
 class SettingsStore {
  public:
   virtual ~SettingsStore() = default;

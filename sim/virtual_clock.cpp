@@ -1,1 +1,1 @@
-// Placeholder: filled in by its owner.
+#include "sim/virtual_clock.h"
