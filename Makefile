@@ -1,5 +1,5 @@
 # The front door. `make demo` and `make test` install what is missing, build and run.
-.PHONY: all deps build demo test test-native test-windows test-asan bench clean
+.PHONY: all deps build demo test test-native test-windows test-asan bench package install clean
 
 all: build
 
@@ -38,6 +38,13 @@ test-asan: deps
 
 bench: build
 	scripts/bench
+
+package: build
+	cd build/default && cpack -G DEB
+	@ls -1 build/default/packages/*.deb
+
+install: build
+	cmake --install build/default
 
 clean:
 	rm -rf build
