@@ -1,1 +1,128 @@
-// Placeholder: filled in by its owner.
+#include "link/reader_link.h"
+
+#include <algorithm>
+#include <cassert>
+
+namespace kelta {
+
+namespace {
+
+constexpr std::uint8_t kCommandStart = 0x09;
+constexpr std::uint8_t kReplyStart = 0x0A;
+constexpr std::uint8_t kFrameEnd = 0x0D;
+// The frame carries the length of its text in one byte.
+constexpr std::size_t kMaxCommandLength = 255;
+
+const std::uint8_t* Bytes(std::string_view text) {
+  return reinterpret_cast<const std::uint8_t*>(text.data());
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 0;  // lower case too: the reader only ever sends upper case
+}
+
+}  // namespace
+
+// The seed 9 is the start byte, which is not part of the command text.
+std::uint8_t FrameChecksum(const std::uint8_t* bytes, int count) {
+  std::uint8_t x = kCommandStart;
+  for (int i = 0; i < count; ++i) x ^= bytes[i];
+  return x;
+}
+
+std::string ByteToHex(std::uint8_t byte) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  return {kDigits[byte >> 4], kDigits[byte & 0x0F]};
+}
+
+std::int32_t HexToValue(std::string_view text) {
+  std::uint32_t v = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    const int d = i < text.size() ? HexDigit(text[i]) : 0;
+    v = v * 16 + static_cast<std::uint32_t>(d);
+  }
+  return static_cast<std::int32_t>(v);
+}
+
+std::string CommandFrame(std::string_view text) {
+  std::string frame(1, static_cast<char>(kCommandStart));
+  frame += text;
+  frame += ByteToHex(FrameChecksum(Bytes(text), static_cast<int>(text.size())));
+  frame += static_cast<char>(kFrameEnd);
+  return frame;
+}
+
+std::string ReplyFrame(std::string_view body) {
+  std::string frame(1, static_cast<char>(kReplyStart));
+  frame += body;
+  std::uint8_t x = 0;
+  for (unsigned char c : frame) x ^= c;
+  frame += ByteToHex(x);
+  frame += static_cast<char>(kFrameEnd);
+  return frame;
+}
+
+// The wait counts from the end of the send and is tested only after an idle read, so a
+// reply that is still streaming is never cut off. The tick counter wraps; the unsigned
+// difference does not mind.
+bool ReaderLink::SendCommand(std::string_view text) {
+  reply_buffer_.fill(0);
+  reply_length_ = 0;
+
+  // A longer text would go out cut to its length modulo 256 under a valid checksum, that is,
+  // as another command. No builder makes one; refuse rather than send it.
+  assert(text.size() <= kMaxCommandLength);
+  if (text.size() > kMaxCommandLength) return false;
+  const int n = static_cast<int>(text.size());
+  const std::string h = ByteToHex(FrameChecksum(Bytes(text), n));
+
+  port_.PurgePort();
+  port_.WriteByte(kCommandStart);
+  port_.WriteBytes(Bytes(text), n);
+  port_.WriteByte(static_cast<std::uint8_t>(h[0]));
+  port_.WriteByte(static_cast<std::uint8_t>(h[1]));
+  port_.WriteByte(kFrameEnd);
+
+  const std::uint32_t start = clock_.Ticks();
+  std::uint32_t elapsed = 0;
+  for (;;) {
+    std::uint8_t b = 0;
+    if (port_.ReadByte(&b) > 0) {
+      reply_buffer_[static_cast<std::size_t>(reply_length_)] = b;
+      if (++reply_length_ == kReplyBufferSize) reply_length_ = 0;
+      if (b == kFrameEnd && reply_buffer_[0] == kReplyStart) {
+        reply_buffer_[static_cast<std::size_t>(reply_length_)] = 0;
+        const auto* first = reply_buffer_.data();
+        reply_text_.assign(first, std::find(first, first + kReplyBufferSize, std::uint8_t{0}));
+        return ReplyChecksumOk();
+      }
+    } else {
+      pump_.ProcessMessages();
+      elapsed = clock_.Ticks() - start;
+    }
+    if (elapsed > kReplyWaitMs) return false;
+  }
+}
+
+bool ReaderLink::ReplyChecksumOk() const {
+  const std::int32_t length = reply_length_;
+  if (length < 4) return false;
+  std::uint8_t x = 0;
+  for (std::int32_t i = 0; i <= length - 4; ++i) x ^= reply_buffer_[static_cast<std::size_t>(i)];
+  const std::string h = ByteToHex(x);
+  return reply_buffer_[static_cast<std::size_t>(length - 3)] == static_cast<std::uint8_t>(h[0]) &&
+         reply_buffer_[static_cast<std::size_t>(length - 2)] == static_cast<std::uint8_t>(h[1]);
+}
+
+std::string ReaderLink::ReplyChars(int m, int n) const {
+  const int size = static_cast<int>(reply_text_.size());
+  const int first = std::max(m, 1);
+  const int last = std::min(n, size);
+  if (first > last) return {};
+  return reply_text_.substr(static_cast<std::size_t>(first - 1),
+                            static_cast<std::size_t>(last - first + 1));
+}
+
+}  // namespace kelta

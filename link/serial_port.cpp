@@ -1,1 +1,64 @@
-// Placeholder: filled in by its owner.
+#include "link/serial_port.h"
+
+namespace kelta {
+
+namespace {
+
+// A one-byte read returns after at most 1 ms with whatever has arrived; writes have no
+// time-out.
+constexpr CommTimeouts kPortTimeouts{0, 0, 1, 0, 0};
+constexpr std::uint32_t kByteWritePauseMs = 1;
+constexpr std::uint32_t kBlockWritePauseMs = 5;
+
+}  // namespace
+
+// Opens port `number` in `mode`. True as soon as the port is open: the time-outs and the
+// mode are applied without looking at the outcome, because a port in a mode the reader does
+// not use simply yields no valid reply. While a port is already open this refuses and leaves
+// that port, its handle and its saved time-outs alone (continuous tag reading holds it).
+bool SerialPort::OpenPort(int number, std::string_view mode) {
+  if (open_) return false;
+  port_handle_ = device_.Open(number);
+  if (port_handle_ == kInvalidPortHandle) return false;
+  open_ = true;
+  device_.GetTimeouts(port_handle_, saved_timeouts_);
+  port_timeouts_ = kPortTimeouts;
+  device_.SetTimeouts(port_handle_, port_timeouts_);
+  device_.ApplyMode(port_handle_, mode);
+  return true;
+}
+
+// Gives the port back with the time-outs it had; its line settings stay. PortHandle keeps
+// its value, but nothing touches it again until the next open: on POSIX the number may
+// already belong to another file.
+void SerialPort::ClosePort() {
+  if (!open_) return;
+  device_.SetTimeouts(port_handle_, saved_timeouts_);
+  device_.Close(port_handle_);
+  open_ = false;
+}
+
+void SerialPort::PurgePort() {
+  if (open_) device_.Purge(port_handle_);
+}
+
+void SerialPort::WriteByte(std::uint8_t byte) {
+  if (open_) device_.Write(port_handle_, &byte, 1);
+  clock_.Sleep(kByteWritePauseMs);
+}
+
+void SerialPort::WriteBytes(const std::uint8_t* data, int count) {
+  if (open_ && count > 0) device_.Write(port_handle_, data, count);
+  clock_.Sleep(kBlockWritePauseMs);
+}
+
+int SerialPort::ReadByte(std::uint8_t* place) {
+  if (!open_) {
+    // No port: still the read time-out, so a reply wait on a real clock does not spin.
+    clock_.Sleep(kPortTimeouts.ReadTotalTimeoutConstant);
+    return 0;
+  }
+  return device_.Read(port_handle_, place) == 1 ? 1 : 0;
+}
+
+}  // namespace kelta
