@@ -1,1 +1,113 @@
-// Placeholder: filled in by its owner.
+// The settings store on Windows: the registry key HKEY_LOCAL_MACHINE\Software\KELTA\ReaderConfig.
+#include "platform/settings_store.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace kelta {
+namespace {
+
+constexpr const char* kKeyPath = "Software\\KELTA\\ReaderConfig";
+
+class RegistrySettingsStore final : public SettingsStore {
+ public:
+  RegistrySettingsStore() = default;
+  RegistrySettingsStore(const RegistrySettingsStore&) = delete;
+  RegistrySettingsStore& operator=(const RegistrySettingsStore&) = delete;
+  ~RegistrySettingsStore() override { CloseKey(); }
+
+  bool OpenKey(bool create) override {
+    CloseKey();
+    // Full access also for reading: where it is refused, the settings are not read
+    // either, and the defaults stand.
+    LONG result;
+    if (create) {
+      result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                               KEY_ALL_ACCESS, nullptr, &key_, nullptr);
+    } else {
+      result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_ALL_ACCESS, &key_);
+    }
+    if (result != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return false;
+    }
+    return true;
+  }
+
+  bool ValueExists(const std::string& name) override {
+    return key_ != nullptr &&
+           RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  }
+
+  // RegQueryValueExA hands back whatever is stored: the type and the size are checked here.
+  std::int32_t ReadInteger(const std::string& name) override {
+    DWORD type = 0;
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LONG result = RegQueryValueExA(key_, name.c_str(), nullptr, &type,
+                                         reinterpret_cast<BYTE*>(&value), &size);
+    if (result != ERROR_SUCCESS) Fail(name, "cannot be read");
+    if (type != REG_DWORD || size != sizeof(value)) Fail(name, "is not a 32-bit integer");
+    return static_cast<std::int32_t>(value);
+  }
+
+  std::string ReadString(const std::string& name) override {
+    DWORD type = 0;
+    DWORD size = 0;
+    if (RegQueryValueExA(key_, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+      Fail(name, "cannot be read");
+    }
+    if (type != REG_SZ && type != REG_EXPAND_SZ) Fail(name, "is not a text");
+    std::vector<BYTE> data;
+    LONG result;
+    do {  // the value may have grown since its size was asked
+      data.resize(size);
+      result = RegQueryValueExA(key_, name.c_str(), nullptr, &type, data.data(), &size);
+    } while (result == ERROR_MORE_DATA);
+    if (result != ERROR_SUCCESS) Fail(name, "cannot be read");
+    if (type != REG_SZ && type != REG_EXPAND_SZ) Fail(name, "is not a text");
+    // Up to the first zero byte; a text stored without its terminator is taken whole.
+    std::string text(reinterpret_cast<const char*>(data.data()), size);
+    const auto zero = text.find('\0');
+    if (zero != std::string::npos) text.resize(zero);
+    return text;
+  }
+
+  void WriteInteger(const std::string& name, std::int32_t value) override {
+    const auto dword = static_cast<DWORD>(value);
+    Check(name, RegSetValueExA(key_, name.c_str(), 0, REG_DWORD,
+                               reinterpret_cast<const BYTE*>(&dword), sizeof(dword)));
+  }
+
+  void WriteString(const std::string& name, const std::string& value) override {
+    Check(name, RegSetValueExA(key_, name.c_str(), 0, REG_SZ,
+                               reinterpret_cast<const BYTE*>(value.c_str()),
+                               static_cast<DWORD>(value.size() + 1)));
+  }
+
+  void CloseKey() override {
+    if (key_ != nullptr) {
+      RegCloseKey(key_);
+      key_ = nullptr;
+    }
+  }
+
+ private:
+  [[noreturn]] static void Fail(const std::string& name, const char* what) {
+    throw SettingsStoreError("registry value \"" + name + "\" " + what);
+  }
+  static void Check(const std::string& name, LONG result) {
+    if (result != ERROR_SUCCESS) Fail(name, "cannot be written");
+  }
+
+  HKEY key_ = nullptr;
+};
+
+}  // namespace
+
+std::unique_ptr<SettingsStore> MakeSystemSettingsStore() {
+  return std::make_unique<RegistrySettingsStore>();
+}
+
+}  // namespace kelta
