@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "link/reader_link.h"
+#include "scripted_device.h"
+
+namespace kelta {
+namespace {
+
+using test::ScriptedDevice;
+
+// Counts the reads of the tick counter, which the wait may only make on idle reads.
+class CountingClock final : public Clock {
+ public:
+  explicit CountingClock(VirtualClock& inner) : inner_(inner) {}
+  std::uint32_t Ticks() override {
+    ++ticks_read;
+    return inner_.Ticks();
+  }
+  void Sleep(std::uint32_t ms) override { inner_.Sleep(ms); }
+  int ticks_read = 0;
+
+ private:
+  VirtualClock& inner_;
+};
+
+class CountingPump final : public EventPump {
+ public:
+  void ProcessMessages() override { ++passes; }
+  int passes = 0;
+};
+
+// Nine milliseconds of pauses after the five writes of a frame.
+constexpr std::uint32_t kSendMs = 9;
+// Idle reads up to the first one that finds more than 120 ms gone.
+constexpr int kIdleReadsToGiveUp = 121;
+
+struct Rig {
+  explicit Rig(std::uint32_t start = 0) : clock(start) { EXPECT_TRUE(port.OpenPort(3, "19200,e,8,1")); }
+
+  // A first exchange that leaves "PREV" in ReplyText; returns the time the next send starts.
+  std::uint32_t Prime() {
+    device.Answer(clock.Ticks() + kSendMs, ReplyFrame("PREV"));
+    EXPECT_TRUE(link.SendCommand("A00B"));
+    device.writes.clear();
+    device.idle_reads = 0;
+    counting.ticks_read = 0;
+    pump.passes = 0;
+    return clock.Ticks();
+  }
+
+  VirtualClock clock;
+  CountingClock counting{clock};
+  CountingPump pump;
+  ScriptedDevice device{clock};
+  SerialPort port{device, counting};
+  ReaderLink link{port, counting, pump};
+};
+
+TEST(SendCommand, SendsTheFrameInFiveWritesWithTheirPauses) {
+  Rig rig(1000);
+  rig.link.SendCommand("A00B");
+  const std::vector<ScriptedDevice::WriteRecord> expected = {
+      {1000, "\x09"}, {1001, "A00B"}, {1006, "0"}, {1007, "A"}, {1008, "\r"}};
+  EXPECT_EQ(rig.device.writes, expected);
+  EXPECT_EQ(rig.device.calls.back(), "Purge 7");
+}
+
+TEST(SendCommand, PurgeDropsWhatArrivedBeforeTheSend) {
+  Rig rig;
+  rig.device.Answer(0, ReplyFrame("OLD"));
+  rig.device.Answer(20, ReplyFrame("NEW"));
+  EXPECT_TRUE(rig.link.SendCommand("A00B"));
+  EXPECT_EQ(rig.link.ReplyText(), ReplyFrame("NEW"));
+}
+
+TEST(SendCommand, NoReplyGivesUpAfterTheLimitAndKeepsTheLastReply) {
+  Rig rig;
+  const std::uint32_t start = rig.Prime();
+  EXPECT_FALSE(rig.link.SendCommand("A00V"));
+  EXPECT_EQ(rig.clock.Ticks() - start, kSendMs + kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.device.idle_reads, kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.pump.passes, kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.counting.ticks_read, 1 + kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.link.ReplyLength(), 0);
+  EXPECT_EQ(rig.link.ReplyText(), ReplyFrame("PREV"));
+}
+
+TEST(SendCommand, TickCounterWrapAroundDoesNoHarm) {
+  Rig silent(0xFFFFFFF0u);
+  EXPECT_FALSE(silent.link.SendCommand("A00B"));
+  EXPECT_EQ(silent.clock.Ticks(), 0xFFFFFFF0u + kSendMs + kIdleReadsToGiveUp);
+
+  Rig answered(0xFFFFFFF0u);
+  answered.device.Answer(0xFFFFFFF0u + 100, ReplyFrame("WRAP"));
+  EXPECT_TRUE(answered.link.SendCommand("A00B"));
+  EXPECT_EQ(answered.clock.Ticks(), 0xFFFFFFF0u + 100);
+}
+
+struct ReplyCase {
+  const char* name;
+  std::string bytes;
+  bool ok;
+  std::optional<std::string> text;  // nullopt: ReplyText keeps the earlier reply
+  int length;
+};
+
+TEST(SendCommand, Replies) {
+  using namespace std::string_literals;
+  const std::vector<ReplyCase> cases = {
+      {"empty body", "\x0A" "0A\r", true, "\x0A" "0A\r", 4},
+      {"reader info", ReplyFrame("070123456789"), true, ReplyFrame("070123456789"), 16},
+      {"lower-case checksum", "\x0A" "0a\r", false, "\x0A" "0a\r", 4},
+      {"wrong checksum", "\x0A" "X00\r", false, "\x0A" "X00\r", 5},
+      {"start and end only", "\x0A\r", false, "\x0A\r", 2},
+      {"zero byte in body", ReplyFrame("12\0" "34"s), true, "\x0A" "12", 9},
+      {"0x0D in body ends it", "\x0A" "X\r" "0A\r", false, "\x0A" "X\r", 3},
+      {"0x0D before the start", "\r" + ReplyFrame(""), false, std::nullopt, 5},
+      {"garbage before the start", "Z" + ReplyFrame(""), false, std::nullopt, 5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    const std::uint32_t start = rig.Prime();
+    rig.device.Answer(start + kSendMs + 3, c.bytes);
+    EXPECT_EQ(rig.link.SendCommand("A00B"), c.ok);
+    EXPECT_EQ(rig.link.ReplyText(), c.text.value_or(ReplyFrame("PREV")));
+    EXPECT_EQ(rig.link.ReplyLength(), c.length);
+    const auto& buffer = rig.link.ReplyBuffer();
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.length), c.bytes.substr(0, static_cast<std::size_t>(c.length)));
+  }
+}
+
+TEST(SendCommand, ReplyCompletingOnThe1024thByteLeavesAnEmptyText) {
+  Rig rig;
+  const std::uint32_t start = rig.Prime();
+  rig.device.Answer(start + 20, "\x0A" + std::string(1022, 'X') + "\r");
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_EQ(rig.link.ReplyLength(), 0);
+  EXPECT_EQ(rig.link.ReplyText(), "");
+}
+
+TEST(SendCommand, AfterTheWrapTheNextBytesStartTheBufferAgain) {
+  Rig rig;
+  rig.device.Answer(20, std::string(kReplyBufferSize, 'X') + ReplyFrame("AB"));
+  EXPECT_TRUE(rig.link.SendCommand("A00B"));
+  EXPECT_EQ(rig.link.ReplyLength(), 6);
+  EXPECT_EQ(rig.link.ReplyText(), ReplyFrame("AB"));
+}
+
+TEST(SendCommand, AStreamingReplyIsNotCutOffAtTheLimit) {
+  const std::string reply = ReplyFrame(std::string(146, 'S'));
+  Rig rig;
+  rig.device.ms_per_read_byte = 1;
+  rig.device.Answer(100, reply, 1);
+  EXPECT_TRUE(rig.link.SendCommand("A00B"));
+  EXPECT_EQ(rig.link.ReplyLength(), 150);
+  EXPECT_GT(rig.clock.Ticks() - kSendMs, kReplyWaitMs);
+}
+
+TEST(SendCommand, AGapAfterTheLimitEndsTheWait) {
+  const std::string reply = ReplyFrame(std::string(146, 'S'));
+  Rig rig;
+  rig.device.ms_per_read_byte = 1;
+  rig.device.Answer(100, reply.substr(0, 40), 1);
+  rig.device.Answer(100 + 40 + 1, reply.substr(40), 1);
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_EQ(rig.link.ReplyLength(), 40);
+}
+
+TEST(SendCommand, FailingReadsCountAsIdle) {
+  Rig rig;
+  rig.device.read_result_when_idle = -1;
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_EQ(rig.link.ReplyLength(), 0);
+  EXPECT_EQ(rig.device.idle_reads, kIdleReadsToGiveUp);
+}
+
+TEST(SendCommand, ClosedPortSendsNothingAndWaitsOutTheLimit) {
+  Rig rig;
+  rig.port.ClosePort();
+  rig.device.Answer(0, ReplyFrame(""));
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_TRUE(rig.device.writes.empty());
+  EXPECT_EQ(rig.clock.Ticks(), kSendMs + kIdleReadsToGiveUp);
+}
+
+TEST(SendCommand, RefusesATextLongerThanItsLengthByte) {
+  Rig rig;
+  const std::string text = "A00C" + std::string(252, '1');  // 256: would go out as "A00C"
+#ifdef NDEBUG
+  EXPECT_FALSE(rig.link.SendCommand(text));
+  EXPECT_TRUE(rig.device.writes.empty());
+#else
+  EXPECT_DEATH(rig.link.SendCommand(text), "");
+#endif
+  rig.device.writes.clear();
+  const std::string longest(255, 'A');
+  rig.link.SendCommand(longest);
+  EXPECT_EQ(rig.device.Written(), CommandFrame(longest));
+}
+
+TEST(ReplyChars, OneBasedAndNeverPastTheEnd) {
+  Rig rig;
+  const std::string reply = ReplyFrame("X07Y12345678");  // 16 bytes
+  rig.device.Answer(20, reply);
+  ASSERT_TRUE(rig.link.SendCommand("A00B"));
+  const std::vector<std::tuple<int, int, std::string>> cases = {
+      {1, 1, "\x0A"}, {3, 4, "07"}, {6, 13, "12345678"}, {14, 20, reply.substr(13)},
+      {17, 20, ""},   {0, 2, reply.substr(0, 2)},      {5, 4, ""}, {-3, -1, ""}};
+  for (const auto& [m, n, chars] : cases) EXPECT_EQ(rig.link.ReplyChars(m, n), chars) << m << ".." << n;
+}
+
+}  // namespace
+}  // namespace kelta
