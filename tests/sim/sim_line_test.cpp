@@ -226,5 +226,111 @@ TEST_F(SimLineTest, TagsAreHeardOnTheirOwnPolls) {
   link.ClosePort();
 }
 
+TEST_F(SimLineTest, FaultsShowInTheExchange) {
+  struct Case {
+    const char* name;
+    std::function<void(ReaderFaults&)> fault;
+    bool ok;
+    int length;
+    std::uint32_t took;
+  };
+  const Case cases[] = {
+      {"none", [](ReaderFaults&) {}, true, 16, kSendMs},
+      {"no answer", [](ReaderFaults& f) { f.no_answer = true; }, false, 0, kUnansweredMs},
+      {"delay 50", [](ReaderFaults& f) { f.delay_ms = 50; }, true, 16, kFrameEndMs + 50},
+      // The last reply that makes it: its first byte comes with the 120th idle read.
+      {"delay 121", [](ReaderFaults& f) { f.delay_ms = 121; }, true, 16, kFrameEndMs + 121},
+      {"delay 122", [](ReaderFaults& f) { f.delay_ms = 122; }, false, 0, kUnansweredMs},
+      {"wrong checksum", [](ReaderFaults& f) { f.wrong_checksum = true; }, false, 16, kSendMs},
+      {"lower case", [](ReaderFaults& f) { f.lower_case_checksum = true; }, false, 16, kSendMs},
+      {"one long", [](ReaderFaults& f) { f.length_delta = 1; }, true, 17, kSendMs},
+      {"one short", [](ReaderFaults& f) { f.length_delta = -1; }, true, 15, kSendMs},
+      // Anything before the start byte keeps the end byte from ending the reply.
+      {"garbage", [](ReaderFaults& f) { f.garbage = "xyz"; }, false, 19, kUnansweredMs},
+      {"CR storm", [](ReaderFaults& f) { f.cr_storm = 5; }, false, 21, kUnansweredMs},
+      {"burst", [](ReaderFaults& f) { f.burst = 1100; }, false, (1100 + 16) % 1024, kUnansweredMs},
+      {"late and wrong",
+       [](ReaderFaults& f) {
+         f.delay_ms = 50;
+         f.wrong_checksum = true;
+       },
+       false, 16, kFrameEndMs + 50},
+      {"only for V",
+       [](ReaderFaults& f) {
+         f.only = "V";
+         f.no_answer = true;
+       },
+       true, 16, kSendMs},
+  };
+  for (const Case& c : cases) {
+    reader.Faults() = {};
+    c.fault(reader.Faults());
+    EXPECT_EQ(Exchange("A00B"), c.ok) << c.name;
+    EXPECT_EQ(link.ReplyLength(), c.length) << c.name;
+    EXPECT_EQ(took, c.took) << c.name;
+  }
+  EXPECT_FALSE(Exchange("A00V")) << "only for V";
+}
+
+TEST_F(SimLineTest, AnswersOnlyEveryNthCommand) {
+  reader.Faults().answer_every = 3;
+  std::string answered;
+  for (int i = 0; i < 6; ++i) answered += Exchange("A00B") ? "y" : "n";
+  EXPECT_EQ(answered, "nnynny");
+}
+
+TEST_F(SimLineTest, ALateReplyLandsInTheNextExchange) {
+  reader.Faults().delay_ms = 200;
+  ASSERT_TRUE(Open());
+  EXPECT_FALSE(link.SendCommand("A00B"));
+  // The purge before "A00V" cannot drop a reply the reader has not sent yet.
+  EXPECT_TRUE(link.SendCommand("A00V"));
+  EXPECT_EQ(link.ReplyChars(2, 2), "B");
+  // Once it has arrived, a purge drops it.
+  clock.Advance(500);
+  EXPECT_FALSE(link.SendCommand("A00V"));
+  EXPECT_EQ(link.ReplyLength(), 0);
+  link.ClosePort();
+}
+
+TEST_F(SimLineTest, AnEndlessStreamFlowsAtTheLineSpeed) {
+  reader.Faults().endless_stream = true;
+  ASSERT_TRUE(Open());  // 19200 baud, 11 bits a character: 572 us each
+  port.PurgePort();
+  const std::string frame = CommandFrame("A00B");
+  port.WriteBytes(reinterpret_cast<const std::uint8_t*>(frame.data()),
+                  static_cast<int>(frame.size()));
+  const std::uint32_t start = clock.Ticks();
+  std::string got;
+  for (int i = 0; i < 5000; ++i) {
+    std::uint8_t b = 0;
+    ASSERT_EQ(port.ReadByte(&b), 1) << i;
+    got += static_cast<char>(b);
+  }
+  EXPECT_EQ(got[0], '\x0A');
+  EXPECT_EQ(got.find('\x0D'), std::string::npos);
+  EXPECT_EQ(clock.Ticks() - start, 5000u * 572u / 1000u);
+  // A purge does not stop the sender; closing the port does.
+  port.PurgePort();
+  std::uint8_t b = 0;
+  EXPECT_EQ(port.ReadByte(&b), 1);
+  link.ClosePort();
+  ASSERT_TRUE(Open());
+  EXPECT_EQ(port.ReadByte(&b), 0);
+  link.ClosePort();
+}
+
+TEST_F(SimLineTest, AReaderThatVanishes) {
+  reader.Faults().vanish_at_ms = 1000;
+  ASSERT_TRUE(Exchange("A00B"));
+  ASSERT_TRUE(Open());
+  clock.Advance(1000);
+  EXPECT_FALSE(link.SendCommand("A00B"));
+  EXPECT_EQ(link.ReplyLength(), 0);
+  link.ClosePort();
+  EXPECT_FALSE(Open());
+  EXPECT_FALSE(line.Opens().back().ok);
+}
+
 }  // namespace
 }  // namespace kelta
