@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kelta {
 
@@ -24,6 +25,9 @@ class MessageTable {
 
 // Decodes bytes of column `language` to UTF-8.
 std::string DisplayText(const std::string& entry, int language);
+
+// The entry as the program writes it (UTF-8), before it is encoded for its column.
+std::string_view SourceText(int message, int language);
 
 // The program's catalogue, built on first use (start-up builds it before anything else).
 const MessageTable& Catalogue();
