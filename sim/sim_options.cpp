@@ -1,0 +1,213 @@
+#include "sim/sim_options.h"
+
+#include <charconv>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "link/command_set.h"
+
+namespace kelta {
+
+namespace {
+
+template <typename T>
+std::optional<T> Number(std::string_view text, int base = 10) {
+  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
+  T value{};
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  return value;
+}
+
+std::optional<int> ModeIndex(std::string_view text) {
+  if (auto index = Number<int>(text); index && *index >= 0 && *index < 12) return index;
+  for (std::size_t i = 0; i < kBaudRateTable.size(); ++i) {
+    if (text == kBaudRateTable[i]) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
+
+// "4D2" or "000004D2:3": a tag ID in hexadecimal, heard on every n-th poll.
+std::optional<SimTag> Tag(std::string_view text) {
+  SimTag tag;
+  if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
+    const auto every = Number<int>(text.substr(colon + 1));
+    if (!every || *every < 1) return std::nullopt;
+    tag.every = *every;
+    text = text.substr(0, colon);
+  }
+  if (text.size() > 8) return std::nullopt;
+  const auto id = Number<std::uint32_t>(text, 16);
+  if (!id) return std::nullopt;
+  tag.id = *id;
+  return tag;
+}
+
+}  // namespace
+
+std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& out) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> inline_value;
+    if (const std::size_t eq = name.find('=');
+        name.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inline_value = name.substr(eq + 1);
+      name.resize(eq);
+    }
+    // The option's value: after "=", or the next argument.
+    std::string value;
+    auto take = [&]() -> bool {
+      if (inline_value) {
+        value = *inline_value;
+        return true;
+      }
+      if (i + 1 >= args.size()) return false;
+      value = args[++i];
+      return true;
+    };
+    auto bad = [&](const char* what) { return name + ": " + what + ", got \"" + value + "\""; };
+    auto flag = [&](bool& field) {
+      field = true;
+      return inline_value ? name + " takes no value" : std::string();
+    };
+    std::string error;
+
+    if (name == "--help" || name == "-h") {
+      out.help = true;
+    } else if (name == "--quiet") {
+      error = flag(out.quiet);
+    } else if (name == "--no-answer") {
+      error = flag(out.faults.no_answer);
+    } else if (name == "--bad-checksum") {
+      error = flag(out.faults.wrong_checksum);
+    } else if (name == "--lower-checksum") {
+      error = flag(out.faults.lower_case_checksum);
+    } else if (name == "--stream") {
+      error = flag(out.faults.endless_stream);
+    } else if (!take()) {
+      return name.rfind("--", 0) == 0 ? name + " needs a value (see --help)"
+                                      : "unknown argument \"" + name + "\" (see --help)";
+    } else if (name == "--port") {
+      const auto n = Number<int>(value);
+      if (!n || *n < 1 || *n > 255) return bad("a port number from 1 to 255");
+      out.port = *n;
+    } else if (name == "--link") {
+      if (value.empty()) return bad("a path");
+      out.link = value;
+    } else if (name == "--mode") {
+      const auto m = ModeIndex(value);
+      if (!m) return bad("0 to 11 or a mode such as 19200,e,8,1");
+      out.settings.mode_index = *m;
+    } else if (name == "--serial") {
+      if (value.size() != 8) return bad("8 characters");
+      out.settings.serial = value;
+    } else if (name == "--id") {
+      if (value.size() != 2 || !Number<int>(value)) return bad("2 decimal digits");
+      out.settings.id = value;
+    } else if (name == "--version") {
+      if (value.size() != 8) return bad("8 characters");
+      out.settings.version = value;
+    } else if (name == "--tag") {
+      const auto tag = Tag(value);
+      if (!tag) return bad("a hexadecimal tag ID of up to 8 digits, optionally :N");
+      out.tags.push_back(*tag);
+    } else if (name == "--delay") {
+      const auto ms = Number<std::uint32_t>(value);
+      if (!ms) return bad("milliseconds");
+      out.faults.delay_ms = *ms;
+    } else if (name == "--length-delta") {
+      const auto d = Number<int>(value);
+      if (!d || *d < -64 || *d > 64) return bad("-64 to 64");
+      out.faults.length_delta = *d;
+    } else if (name == "--garbage") {
+      out.faults.garbage = value;
+    } else if (name == "--cr-storm" || name == "--burst") {
+      const auto n = Number<int>(value);
+      if (!n || *n < 0 || *n > 1000000) return bad("a count from 0 to 1000000");
+      (name == "--burst" ? out.faults.burst : out.faults.cr_storm) = *n;
+    } else if (name == "--every") {
+      const auto n = Number<int>(value);
+      if (!n || *n < 1) return bad("a count of 1 or more");
+      out.faults.answer_every = *n;
+    } else if (name == "--vanish-after") {
+      const auto ms = Number<std::uint32_t>(value);
+      if (!ms) return bad("milliseconds");
+      out.faults.vanish_at_ms = *ms;
+    } else if (name == "--only") {
+      if (value.empty()) return bad("command letters such as BV");
+      out.faults.only = value;
+    } else if (name == "--log") {
+      out.log_file = value;
+    } else {
+      return "unknown option \"" + name + "\" (see --help)";
+    }
+    if (!error.empty()) return error;
+  }
+  if (!out.help && (out.port == 0) == out.link.empty()) {
+    return "give either --port N or --link PATH (see --help)";
+  }
+  return {};
+}
+
+std::string SimUsage() {
+  return R"(Usage: qm880-sim (--port N | --link PATH) [options]
+
+Stands in for a KELTA QM880-4R reader on a pseudo-terminal, so that the reader
+config utility (or anything else that talks to the reader) has a reader to find.
+It prints "qm880-sim: COMn -> /dev/pts/K ready" once it answers, then a trace of
+every frame it receives (<-) and sends (->) with the time in seconds. SIGINT or
+SIGTERM stop it and remove its link.
+
+Where:
+  --port N            link the pseudo-terminal as COMN: the file ports/comN in
+                      ${XDG_CONFIG_HOME:-$HOME/.config}/KELTA/ReaderConfig
+  --link PATH         link it at PATH instead, e.g. $WINEPREFIX/dosdevices/com7
+
+The reader:
+  --mode M            its port mode: 0 to 11, or one of 4800,n,8,1 4800,e,8,1
+                      9600,n,8,1 ... 115200,e,8,1 (default 5, 19200,e,8,1)
+  --serial TEXT       its serial number, 8 characters (default QM880001)
+  --id NN             its reader ID, 2 digits (default 01)
+  --version TEXT      its firmware version, 8 characters (default V2.10.04)
+  --tag ID[:N]        a tag in range, ID in hexadecimal (up to 8 digits), heard
+                      on every N-th tag poll (default every poll); repeatable
+
+Faults (they combine):
+  --no-answer         never answer
+  --delay MS          answer MS milliseconds after the command ends
+  --bad-checksum      answer with a wrong checksum
+  --lower-checksum    answer with the checksum in lower case
+  --length-delta N    make every reply N characters longer (or shorter if N < 0)
+  --garbage TEXT      send TEXT before every reply
+  --cr-storm N        send N carriage returns before every reply
+  --burst N           send N filler bytes before every reply (over 1024 wraps
+                      the utility's reply buffer)
+  --stream            answer the first command with a stream that never ends
+  --every N           answer only every N-th command
+  --vanish-after MS   disappear MS milliseconds after the start: the pseudo-
+                      terminal hangs up and the port no longer opens
+  --only LETTERS      apply the faults only to these commands, e.g. BV or F
+
+Output:
+  --log FILE          append the trace to FILE as well
+  --quiet             no trace on standard output (the ready line still comes)
+  --help              this text
+
+The reader only understands a client whose line runs at the baud rate of its
+mode. A pseudo-terminal carries the baud rate but not the parity, data bits or
+stop bits (Linux ptys ignore them), so here "19200,n,8,1" reaches a reader at
+19200,e,8,1; the in-memory line of the tests checks the full mode. After an
+"A00E" command the reader answers, then listens at the new mode.
+
+Examples:
+  qm880-sim --port 3
+  qm880-sim --port 3 --mode 115200,n,8,1 --serial SN004711 --id 07 \
+            --tag 000004D2 --tag 00BC614E:5
+  qm880-sim --port 9 --delay 150 --only F          # tag replies come too late
+  qm880-sim --port 4 --every 2 --lower-checksum --log /tmp/qm880.log
+  qm880-sim --link "$WINEPREFIX/dosdevices/com12" --mode 2
+)";
+}
+
+}  // namespace kelta

@@ -1,0 +1,28 @@
+// The command line of qm880-sim. Portable, so that its parsing is tested everywhere.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/reader_model.h"
+
+namespace kelta {
+
+struct SimOptions {
+  int port = 0;      // --port N: link as ports/comN in the configuration folder
+  std::string link;  // --link PATH: link there instead
+  ReaderSettings settings;
+  std::vector<SimTag> tags;
+  ReaderFaults faults;
+  std::string log_file;
+  bool quiet = false;
+  bool help = false;
+};
+
+// Parses the arguments after the program name. Returns an error text, empty on success.
+std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& out);
+
+// The text of --help.
+std::string SimUsage();
+
+}  // namespace kelta
