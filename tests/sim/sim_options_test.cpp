@@ -1,0 +1,93 @@
+// The command line of qm880-sim.
+#include "sim/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kelta {
+namespace {
+
+TEST(SimOptions, TakesTheReaderAndItsFaults) {
+  SimOptions o;
+  ASSERT_EQ(ParseSimOptions({"--port",
+                             "3",
+                             "--mode=115200,n,8,1",
+                             "--serial",
+                             "SN004711",
+                             "--id",
+                             "07",
+                             "--version",
+                             "VER12345",
+                             "--tag",
+                             "4D2",
+                             "--tag=00BC614E:5",
+                             "--delay",
+                             "150",
+                             "--length-delta",
+                             "-1",
+                             "--every",
+                             "2",
+                             "--only",
+                             "BF",
+                             "--lower-checksum",
+                             "--stream",
+                             "--vanish-after",
+                             "9000",
+                             "--burst",
+                             "1100",
+                             "--quiet"},
+                            o),
+            "");
+  EXPECT_EQ(o.port, 3);
+  EXPECT_EQ(o.settings.mode_index, 10);
+  EXPECT_EQ(o.settings.serial, "SN004711");
+  EXPECT_EQ(o.settings.id, "07");
+  EXPECT_EQ(o.settings.version, "VER12345");
+  ASSERT_EQ(o.tags.size(), 2u);
+  EXPECT_EQ(o.tags[0].id, 0x4D2u);
+  EXPECT_EQ(o.tags[0].every, 1);
+  EXPECT_EQ(o.tags[1].id, 0xBC614Eu);
+  EXPECT_EQ(o.tags[1].every, 5);
+  EXPECT_EQ(o.faults.delay_ms, 150u);
+  EXPECT_EQ(o.faults.length_delta, -1);
+  EXPECT_EQ(o.faults.answer_every, 2);
+  EXPECT_EQ(o.faults.only, "BF");
+  EXPECT_TRUE(o.faults.lower_case_checksum && o.faults.endless_stream && o.quiet);
+  EXPECT_EQ(o.faults.vanish_at_ms, 9000u);
+  EXPECT_EQ(o.faults.burst, 1100);
+}
+
+TEST(SimOptions, RefusesWhatItCannotUse) {
+  const std::vector<std::vector<std::string>> refused = {
+      {},                                      // neither port nor link
+      {"--port", "3", "--link", "/tmp/com3"},  // both
+      {"--port", "0"},
+      {"--port", "3", "--mode", "12"},
+      {"--port", "3", "--mode", "19200,o,8,1"},
+      {"--port", "3", "--serial", "SHORT"},
+      {"--port", "3", "--id", "7"},
+      {"--port", "3", "--id", "AB"},
+      {"--port", "3", "--tag", "123456789"},
+      {"--port", "3", "--tag", "4D2:0"},
+      {"--port", "3", "--tag", "XYZ"},
+      {"--port", "3", "--every", "0"},
+      {"--port", "3", "--delay"},
+      {"--port", "3", "--stream=yes"},
+      {"--port", "3", "--frobnicate"},
+      {"--port", "3", "stray"},
+  };
+  for (const auto& args : refused) {
+    SimOptions o;
+    std::string joined;
+    for (const auto& a : args) joined += a + " ";
+    EXPECT_NE(ParseSimOptions(args, o), "") << joined;
+  }
+  SimOptions o;
+  EXPECT_EQ(ParseSimOptions({"--help"}, o), "");
+  EXPECT_TRUE(o.help);
+}
+
+}  // namespace
+}  // namespace kelta
