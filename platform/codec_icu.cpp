@@ -1,9 +1,9 @@
-#include "platform/codec.h"
-
 #include <unicode/ucnv.h>
 #include <unicode/ustring.h>
 
 #include <memory>
+
+#include "platform/codec.h"
 
 namespace kelta {
 namespace {
@@ -49,8 +49,7 @@ std::string Utf16ToUtf8(const std::u16string& text) {
   u_strToUTF8WithSub(nullptr, 0, &length, text.data(), size, 0xFFFD, nullptr, &status);
   std::string utf8(static_cast<std::size_t>(length), '\0');
   status = U_ZERO_ERROR;
-  u_strToUTF8WithSub(utf8.data(), length, nullptr, text.data(), size, 0xFFFD, nullptr,
-                     &status);
+  u_strToUTF8WithSub(utf8.data(), length, nullptr, text.data(), size, 0xFFFD, nullptr, &status);
   return U_SUCCESS(status) ? utf8 : std::string();
 }
 
@@ -77,13 +76,14 @@ std::optional<std::string> EncodeText(std::string_view utf8, TextEncoding encodi
   // A character without a round-trip mapping stops the conversion instead of becoming
   // a substitute byte or a one-way fallback.
   ucnv_setFallback(converter.get(), false);
-  ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr,
-                        nullptr, &status);
+  ucnv_setFromUCallBack(converter.get(), UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr,
+                        &status);
   if (U_FAILURE(status)) {
     return std::nullopt;
   }
   const auto size = static_cast<int32_t>(text->size());
-  const int32_t capacity = UCNV_GET_MAX_BYTES_FOR_STRING(size, ucnv_getMaxCharSize(converter.get()));
+  const int32_t capacity =
+      UCNV_GET_MAX_BYTES_FOR_STRING(size, ucnv_getMaxCharSize(converter.get()));
   std::string bytes(static_cast<std::size_t>(capacity), '\0');
   const int32_t length =
       ucnv_fromUChars(converter.get(), bytes.data(), capacity, text->data(), size, &status);
@@ -115,9 +115,8 @@ std::string DecodeText(std::string_view bytes, TextEncoding encoding) {
   const auto size = static_cast<int32_t>(bytes.size());
   // These tables give at most one UTF-16 unit per byte; the rest is a safety margin.
   std::u16string text(2 * bytes.size() + 1, u'\0');
-  const int32_t length = ucnv_toUChars(converter.get(), text.data(),
-                                       static_cast<int32_t>(text.size()), bytes.data(), size,
-                                       &status);
+  const int32_t length = ucnv_toUChars(
+      converter.get(), text.data(), static_cast<int32_t>(text.size()), bytes.data(), size, &status);
   if (U_FAILURE(status)) {
     return std::string();
   }

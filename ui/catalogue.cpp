@@ -14,6 +14,7 @@ namespace {
 static_assert(std::string_view("读").size() == 3, "this file must be compiled as UTF-8");
 
 // Rows are message numbers; columns English, Simplified Chinese, Traditional Chinese.
+// clang-format off
 constexpr const char* kTexts[kMessageCount][kLanguageCount] = {
     {"KELTA Technology Corp.   www.kelta.example", "KELTA股份有限公司   www.kelta.example",
      "KELTA股份有限公司   www.kelta.example"},  // 0
@@ -80,6 +81,7 @@ constexpr const char* kTexts[kMessageCount][kLanguageCount] = {
     {"Set Reader Mode Ok", "设定读卡机模式完成", "設定讀卡機模式完成"},  // 60
     {"Set Reader Mode Error", "设定读卡机模式错误", "設定讀卡機模式錯誤"},  // 61
 };
+// clang-format on
 
 TextEncoding EncodingOf(int language) {
   switch (language) {

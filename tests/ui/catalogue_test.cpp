@@ -75,13 +75,15 @@ struct KnownBytes {
 // Byte values from the GB 2312 and Big5 code charts, not from the codec under test.
 TEST(CatalogueTest, EntriesHoldTheCodeChartBytes) {
   const KnownBytes cases[] = {
-      {17, kSimplified, "\xB4\xED\xCE\xF3"},                                  // 错误
-      {17, kTraditional, "\xBF\xF9\xBB\x7E"},                                 // 錯誤
-      {25, kSimplified, "\xB6\xC1\xBF\xA8\xBB\xFA\xC3\xBB\xD3\xD0\xC1\xAC\xCF\xDF"},  // 读卡机没有连线
-      {3, kSimplified, "\xC8\xA1\xCF\xFB\xB6\xC1TAG"},                         // 取消读TAG
-      {3, kTraditional, "\xA8\xFA\xAE\xF8\xC5\xAATAG"},                        // 取消讀TAG
-      {59, kTraditional, "\xB3\x5D\xA9\x77\xC5\xAA\xA5\x64\xBE\xF7\xBC\xD2\xA6\xA1"},  // 設定讀卡機模式
-      {5, kTraditional, "\xB3\x71\xB0\x54\xB3\x74\xAB\xD7"},                   // 通訊速度
+      {17, kSimplified, "\xB4\xED\xCE\xF3"},   // 错误
+      {17, kTraditional, "\xBF\xF9\xBB\x7E"},  // 錯誤
+      {25, kSimplified,
+       "\xB6\xC1\xBF\xA8\xBB\xFA\xC3\xBB\xD3\xD0\xC1\xAC\xCF\xDF"},  // 读卡机没有连线
+      {3, kSimplified, "\xC8\xA1\xCF\xFB\xB6\xC1TAG"},               // 取消读TAG
+      {3, kTraditional, "\xA8\xFA\xAE\xF8\xC5\xAATAG"},              // 取消讀TAG
+      {59, kTraditional,
+       "\xB3\x5D\xA9\x77\xC5\xAA\xA5\x64\xBE\xF7\xBC\xD2\xA6\xA1"},  // 設定讀卡機模式
+      {5, kTraditional, "\xB3\x71\xB0\x54\xB3\x74\xAB\xD7"},         // 通訊速度
       {15, kSimplified, "TAG ID"},
       {15, kTraditional, "TAG ID"},
   };

@@ -20,8 +20,8 @@ class FakeStore : public SettingsStore {
   bool key_exists = false;
   bool access_refused = false;
   std::map<std::string, StoredValue> values;
-  int fail_at_call = -1;           // the call (counted from 0) that throws
-  bool fail_with_other = false;    // throw a plain runtime_error instead
+  int fail_at_call = -1;         // the call (counted from 0) that throws
+  bool fail_with_other = false;  // throw a plain runtime_error instead
   bool close_throws = false;
   std::vector<std::string> calls;
 
@@ -94,9 +94,10 @@ Settings Dirty() { return Settings{9, "4800,n,8,1", 0, "ChineseGB", 1}; }
 
 TEST(LanguageIndexOfTest, ComparesTheWholeNameExactly) {
   const std::pair<const char*, int> cases[] = {
-      {"English", 0},     {"ChineseGB", 1},   {"ChineseBIG5", 2}, {"chinesegb", 0},
-      {"CHINESEBIG5", 0}, {"ChineseBig5", 0}, {"", 0},            {"ChineseGB ", 0},
-      {"ChineseG", 0},    {"Chinese", 0},
+      {"English", 0},   {"ChineseGB", 1},   {"ChineseBIG5", 2},
+      {"chinesegb", 0}, {"CHINESEBIG5", 0}, {"ChineseBig5", 0},
+      {"", 0},          {"ChineseGB ", 0},  {"ChineseG", 0},
+      {"Chinese", 0},
   };
   for (const auto& [flag, index] : cases) {
     EXPECT_EQ(LanguageIndexOf(flag), index) << '"' << flag << '"';
@@ -125,10 +126,16 @@ TEST(LoadSettingsTest, ReadsEveryValueInOrderAndCloses) {
   Settings settings;
   LoadSettings(store, settings);
   ExpectSettings(settings, 3, "9600,e,8,1", 3, "ChineseBIG5", 2);
-  const std::vector<std::string> expected = {
-      "open",          "exists ScanCommNo",     "read ScanCommNo",   "exists ScanBaudRate",
-      "read ScanBaudRate", "exists ScanBaudRateNo", "read ScanBaudRateNo", "exists LanguageFlag",
-      "read LanguageFlag", "close"};
+  const std::vector<std::string> expected = {"open",
+                                             "exists ScanCommNo",
+                                             "read ScanCommNo",
+                                             "exists ScanBaudRate",
+                                             "read ScanBaudRate",
+                                             "exists ScanBaudRateNo",
+                                             "read ScanBaudRateNo",
+                                             "exists LanguageFlag",
+                                             "read LanguageFlag",
+                                             "close"};
   EXPECT_EQ(store.calls, expected);
 }
 
