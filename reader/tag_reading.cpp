@@ -1,6 +1,100 @@
-// Placeholder: filled in by its owner.
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "link/command_set.h"
 #include "reader/operations.h"
+#include "reader/outcome.h"
+
 namespace kelta {
-void ReadCard(ReaderContext&) {}
-void CardTimerExpired(ReaderContext&) {}
+
+namespace {
+
+// Disabled while reading, in this order, and enabled again in the same order. btnMode
+// and GroupBox1 stay usable: their operations meet the port reading holds, and the
+// channel refuses to open it a second time, so they fail without disturbing reading.
+constexpr std::array<Ctl, 9> kReadingDisables = {
+    Ctl::btnExit, Ctl::btnScan, Ctl::btnFactory, Ctl::btnID, Ctl::btnBaudRate,
+    Ctl::gbDefault, Ctl::btnEng, Ctl::btnGB, Ctl::btnBIG5};
+
+// The poll pause, cut into 1 ms steps so that the window keeps answering between polls.
+constexpr int kPollPauseSteps = 80;
+
+constexpr int kMsgCancelRead = 3;
+constexpr int kMsgTagId = 15;
+constexpr int kMsgOpenCom = 16;
+constexpr int kMsgError = 17;
+
+void SetReadingControls(ReaderView& view, bool enabled) {
+  for (const Ctl ctl : kReadingDisables) view.SetEnabled(ctl, enabled);
+}
+
+std::string TagLine(const ReaderContext& ctx, const std::string& hex) {
+  char value[24];
+  std::snprintf(value, sizeof value, " : %010d  ", static_cast<int>(HexToValue(hex)));
+  return ctx.Msg(kMsgTagId) + value + ReplyDisplay(hex) + "(H)";
+}
+
+void PollOnce(ReaderContext& ctx) {
+  for (int i = 0; i < kPollPauseSteps; ++i) {
+    ctx.pump.ProcessMessages();
+    ctx.clock.Sleep(1);
+  }
+  if (!ctx.link.SendCommand(CmdReadTag()) || ctx.link.ReplyLength() != kTagReplyLength) return;
+  ctx.view.SetText(Ctl::pnCardID, TagLine(ctx, ctx.link.ReplyChars(7, 14)));
+  ctx.view.SetFill(Ctl::shCard, Fill::Yellow);
+  ctx.view.StartCardTimer();
+  ctx.tone.Beep(kHighToneHz, kTagToneMs);
+}
+
+}  // namespace
+
+void ReadCard(ReaderContext& ctx) {
+  ReaderView& view = ctx.view;
+  if (!ctx.ReaderReady) {
+    view.SetText(Ctl::pnMsg, ctx.Msg(kMsgStartScan));
+    ctx.tone.Beep(kLowToneHz, kOutcomeToneMs);
+    return;
+  }
+  // The cancelling press arrives nested, from the running loop's event processing.
+  if (ctx.TagReadActive) {
+    ctx.TagReadActive = false;
+    return;
+  }
+
+  ctx.TagReadActive = true;
+  const std::string caption = view.Text(Ctl::btnReadCard);
+  view.SetText(Ctl::btnReadCard, ctx.Msg(kMsgCancelRead));
+  SetReadingControls(view, false);
+
+  const Settings& s = ctx.settings;
+  if (ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate)) {
+    // Blinking as when busy, but the window takes input so that the button can end it.
+    view.SetBusy(true);
+    view.SetWindowEnabled(true);
+    while (ctx.TagReadActive) PollOnce(ctx);
+    view.SetBusy(false);
+    view.SetFill(Ctl::shComm, Fill::Yellow);
+    ctx.tone.Beep(kHighToneHz, kOutcomeToneMs);
+    view.SetFill(Ctl::shCard, Fill::White);
+    ctx.link.ClosePort();
+  } else {
+    view.SetFill(Ctl::shComm, Fill::Red);
+    view.SetText(Ctl::pnMsg, ctx.Msg(kMsgOpenCom) + " : " + std::to_string(s.ScanCommNo) + " " +
+                                 ctx.Msg(kMsgError));
+    ctx.tone.Beep(kLowToneHz, kOutcomeToneMs);
+    ctx.TagReadActive = false;
+  }
+
+  view.SetText(Ctl::pnCardID, ctx.Msg(kMsgTagId));
+  SetReadingControls(view, true);
+  view.SetText(Ctl::btnReadCard, caption);
+}
+
+void CardTimerExpired(ReaderContext& ctx) {
+  ctx.view.SetFill(Ctl::shCard, Fill::White);
+  ctx.view.StopCardTimer();
+}
+
 }  // namespace kelta
