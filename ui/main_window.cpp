@@ -1,1 +1,566 @@
-// Placeholder: filled in by its owner.
+#include "ui/main_window.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <algorithm>
+#include <vector>
+
+#include "reader/operations.h"
+#include "ui/catalogue.h"
+#include "ui/layout.h"
+
+namespace kelta {
+namespace {
+
+constexpr int kBusyIntervalMs = 200;
+constexpr int kCardIntervalMs = 1000;
+
+const QColor kRed(255, 0, 0);
+const QColor kYellow(255, 255, 0);
+const QColor kWhite(255, 255, 255);
+const QColor kNavy(0, 0, 128);
+// The ground of the message line: the classic active title bar. Qt's palette has no
+// title-bar role, so the colour is fixed.
+const QColor kActiveCaption(10, 36, 106);
+
+// "MS Sans Serif" where the system has it; otherwise a sans-serif of the same pixel
+// height with close metrics, and a CJK font for the Chinese texts.
+QFont SansFont(const char* family, int pixels, bool bold) {
+  QFont font;
+  font.setFamilies({family, "Liberation Sans", "WenQuanYi Micro Hei"});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+QColor FillColour(Fill fill) {
+  switch (fill) {
+    case Fill::Red: return kRed;
+    case Fill::Yellow: return kYellow;
+    case Fill::White: return kWhite;
+  }
+  return kWhite;
+}
+
+void SetColours(QWidget* widget, QPalette::ColorRole ground, QColor back, QPalette::ColorRole ink,
+                QColor text) {
+  QPalette palette = widget->palette();
+  palette.setColor(ground, back);
+  palette.setColor(ink, text);
+  widget->setPalette(palette);
+}
+
+class ListEntryDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(kListEntryHeight);
+    return size;
+  }
+};
+
+QIcon PictureIcon(Picture picture, const QStyle* style) {
+  switch (picture) {
+    case Picture::None: return {};
+    case Picture::StandardClose: return style->standardIcon(QStyle::SP_DialogCloseButton);
+    case Picture::Simplified: return QIcon(QStringLiteral(":/kelta/simplified.png"));
+    case Picture::Traditional: return QIcon(QStringLiteral(":/kelta/traditional.png"));
+  }
+  return {};
+}
+
+Panel* MakePanel(Panel::Bevel bevel, int gap, QColor ground, QColor ink, QFont font,
+                 QWidget* parent) {
+  auto* panel = new Panel(bevel, gap, parent);
+  SetColours(panel, QPalette::Window, ground, QPalette::WindowText, ink);
+  panel->setFont(font);
+  return panel;
+}
+
+// One control of the layout, with the look its kind gives it.
+QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
+  const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+  const QFont value_font = SansFont("MS Sans Serif", kWindowFontPx, true);
+  const QString text = QString::fromUtf8(row.text.data(), static_cast<qsizetype>(row.text.size()));
+  switch (row.kind) {
+    case Kind::Label: {
+      auto* label = new QLabel(parent);
+      label->setTextFormat(Qt::PlainText);
+      label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      label->setFont(SansFont("MS Sans Serif", kLabelFontPx, false));
+      label->setText(text);
+      return label;
+    }
+    case Kind::ValuePanel: {
+      Panel* panel = MakePanel(Panel::Bevel::Raised, 0, highlight, kYellow, value_font, parent);
+      panel->setText(text);
+      return panel;
+    }
+    case Kind::MessageLine: {
+      Panel* panel = MakePanel(Panel::Bevel::Lowered, 1, kActiveCaption, kWhite, value_font, parent);
+      panel->setText(text);
+      return panel;
+    }
+    case Kind::Footer: {
+      Panel* panel = MakePanel(Panel::Bevel::Raised, 0, kNavy, kWhite,
+                               SansFont("Microsoft Sans Serif", kFooterFontPx, false), parent);
+      panel->setText(text);
+      return panel;
+    }
+    case Kind::Button:
+    case Kind::LanguageButton: {
+      auto* button = new QPushButton(text, parent);
+      // Enter presses the button that has the focus, otherwise the default button.
+      button->setAutoDefault(true);
+      button->setDefault(row.default_button);
+      if (row.kind == Kind::LanguageButton) {
+        button->setFont(SansFont("MS Sans Serif", kLabelFontPx, false));
+        SetColours(button, QPalette::Button, button->palette().color(QPalette::Button),
+                   QPalette::ButtonText, kRed);
+      }
+      if (row.picture != Picture::None) {
+        button->setIcon(PictureIcon(row.picture, button->style()));
+        if (row.picture != Picture::StandardClose) button->setIconSize(QSize(34, 16));
+      }
+      return button;
+    }
+    case Kind::ScrollBar: {
+      auto* bar = new QScrollBar(Qt::Horizontal, parent);
+      bar->setRange(row.scroll.min, row.scroll.max);
+      bar->setSingleStep(row.scroll.small_step);
+      bar->setPageStep(row.scroll.large_step);
+      bar->setValue(row.scroll.position);
+      // In the keyboard order; Left lowers the position and Right raises it (Qt's scroll
+      // bars invert their keys by default).
+      bar->setFocusPolicy(Qt::StrongFocus);
+      bar->setInvertedControls(false);
+      return bar;
+    }
+    case Kind::List: {
+      auto* list = new QComboBox(parent);
+      list->setEditable(false);
+      list->setFont(value_font);
+      QPalette palette = list->palette();
+      palette.setColor(QPalette::Button, highlight);
+      palette.setColor(QPalette::ButtonText, kYellow);
+      palette.setColor(QPalette::Base, highlight);
+      palette.setColor(QPalette::Text, kYellow);
+      palette.setColor(QPalette::Window, highlight);
+      palette.setColor(QPalette::WindowText, kYellow);
+      list->setPalette(palette);
+      list->setItemDelegate(new ListEntryDelegate(list));
+      // The entry under the pointer in the open list: inverted colours.
+      QPalette view_palette = palette;
+      view_palette.setColor(QPalette::Highlight, kYellow);
+      view_palette.setColor(QPalette::HighlightedText, highlight);
+      list->view()->setPalette(view_palette);
+      for (std::string_view entry : row.entries) {
+        list->addItem(QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size())));
+      }
+      list->setCurrentIndex(row.selected);
+      return list;
+    }
+    case Kind::CheckBox: {
+      // The box alone: its caption would not fit the 17-pixel width anyway.
+      auto* box = new QCheckBox(parent);
+      box->setAccessibleName(text);
+      return box;
+    }
+    case Kind::GroupBox: return new QGroupBox(text, parent);
+    case Kind::Circle: return new Lamp(Lamp::Figure::Circle, kWhite, parent);
+    case Kind::RoundRect: return new Lamp(Lamp::Figure::RoundRect, kWhite, parent);
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void InitApplication() {
+  QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  // Links the running program to its desktop entry (name and icon in task bars).
+  QGuiApplication::setDesktopFileName(QStringLiteral("kelta-qm880-config"));
+}
+
+// ---------------------------------------------------------------------------------------
+
+Lamp::Lamp(Figure figure, QColor fill, QWidget* parent)
+    : QWidget(parent), figure_(figure), fill_(fill) {}
+
+void Lamp::SetFill(QColor fill) {
+  if (fill == fill_) return;
+  fill_ = fill;
+  update();
+}
+
+void Lamp::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(Qt::black, 1));
+  painter.setBrush(fill_);
+  const QRectF box = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+  if (figure_ == Figure::Circle) {
+    // A circle, not an ellipse: the shorter side is its diameter, centred.
+    const qreal d = std::min(box.width(), box.height());
+    painter.drawEllipse(QRectF(box.center().x() - d / 2, box.center().y() - d / 2, d, d));
+  } else {
+    const qreal radius = std::min(box.width(), box.height()) / 4;
+    painter.drawRoundedRect(box, radius, radius);
+  }
+}
+
+Panel::Panel(Bevel bevel, int gap, QWidget* parent) : QLabel(parent), bevel_(bevel), gap_(gap) {
+  setTextFormat(Qt::PlainText);
+  setAlignment(Qt::AlignCenter);
+  setAutoFillBackground(true);
+  const int inset = 2 + gap_;
+  setContentsMargins(inset, inset, inset, inset);
+}
+
+void Panel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  QPainter painter(this);
+  QRect box = rect().adjusted(0, 0, -1, -1);
+  painter.setPen(palette().color(QPalette::Shadow));
+  painter.drawRect(box);
+  box.adjust(1 + gap_, 1 + gap_, -1 - gap_, -1 - gap_);
+  QColor light = palette().color(QPalette::Light);
+  QColor dark = palette().color(QPalette::Dark);
+  if (bevel_ == Bevel::Lowered) std::swap(light, dark);
+  painter.setPen(light);
+  painter.drawLine(box.topLeft(), box.topRight());
+  painter.drawLine(box.topLeft(), box.bottomLeft());
+  painter.setPen(dark);
+  painter.drawLine(box.bottomLeft(), box.bottomRight());
+  painter.drawLine(box.topRight(), box.bottomRight());
+}
+
+// ---------------------------------------------------------------------------------------
+
+TfrmModule::TfrmModule(const WindowServices& services, QWidget* parent)
+    : QWidget(parent),
+      store_(services.store),
+      port_(services.device, services.clock),
+      link_(port_, services.clock, *this),
+      ctx_{link_, services.clock, *this, services.tone, *this, settings_, services.store} {
+  setObjectName(QStringLiteral("frmModule"));
+  // Minimise only: no maximise and no close command in the title bar. (Windows' system
+  // menu loses its Close entry through the same flags.)
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowMinimizeButtonHint);
+  setFixedSize(kClientWidth, kClientHeight);
+  setWindowTitle(QString::fromUtf8(kLayoutCaption));
+  setFont(SansFont("MS Sans Serif", kWindowFontPx, true));
+  BuildLayout();
+  if (const QScreen* desktop = screen()) {
+    move(desktop->availableGeometry().center() - rect().center());
+  }
+  ConnectHandlers();
+  FormCreate();
+}
+
+TfrmModule::~TfrmModule() { SetHourglass(false); }
+
+void TfrmModule::BuildLayout() {
+  for (const ControlRow& row : LayoutTable()) {
+    QWidget* parent = row.parent ? Control(*row.parent) : this;
+    QWidget* control = MakeControl(row, parent);
+    control->setObjectName(QString::fromLatin1(CtlName(row.name)));
+    control->setGeometry(row.left, row.top, row.width, row.height);
+    controls_[static_cast<std::size_t>(row.name)] = control;
+  }
+  static_cast<Lamp*>(Control(Ctl::shComm))->SetFill(kRed);
+  static_cast<QCheckBox*>(Control(Ctl::chkLock))->setChecked(true);
+
+  // Keyboard order: the window's controls by their place; a group box's controls
+  // follow at the group box's place.
+  auto by_tab = [](const std::optional<Ctl>& parent) {
+    std::vector<const ControlRow*> rows;
+    for (const ControlRow& row : LayoutTable()) {
+      if (row.parent == parent && row.tab != kNoTab) rows.push_back(&row);
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const ControlRow* a, const ControlRow* b) { return a->tab < b->tab; });
+    return rows;
+  };
+  std::vector<QWidget*> chain;
+  for (const ControlRow* row : by_tab(kWindow)) {
+    QWidget* control = Control(row->name);
+    if (control->focusPolicy() != Qt::NoFocus) chain.push_back(control);
+    if (row->kind == Kind::GroupBox) {
+      for (const ControlRow* inner : by_tab(row->name)) {
+        QWidget* child = Control(inner->name);
+        if (child->focusPolicy() != Qt::NoFocus) chain.push_back(child);
+      }
+    }
+  }
+  for (std::size_t i = 1; i < chain.size(); ++i) QWidget::setTabOrder(chain[i - 1], chain[i]);
+  chain.front()->setFocus();
+
+  tmrBusy = new QTimer(this);
+  tmrBusy->setObjectName(QStringLiteral("tmrBusy"));
+  tmrBusy->setInterval(kBusyIntervalMs);
+  // The blink phase lives with the timer and is never reset.
+  tmrBusy->setProperty("Tag", 0);
+  tmrCard = new QTimer(this);
+  tmrCard->setObjectName(QStringLiteral("tmrCard"));
+  tmrCard->setInterval(kCardIntervalMs);
+}
+
+void TfrmModule::ConnectHandlers() {
+  auto click = [this](Ctl ctl, void (TfrmModule::*handler)()) {
+    connect(static_cast<QAbstractButton*>(Control(ctl)), &QAbstractButton::clicked, this, handler);
+  };
+  click(Ctl::btnEng, &TfrmModule::btnEngClick);
+  click(Ctl::btnGB, &TfrmModule::btnGBClick);
+  click(Ctl::btnBIG5, &TfrmModule::btnBIG5Click);
+  click(Ctl::btnExit, &TfrmModule::btnExitClick);
+  click(Ctl::btnScan, &TfrmModule::btnScanClick);
+  click(Ctl::btnID, &TfrmModule::btnIDClick);
+  click(Ctl::btnBaudRate, &TfrmModule::btnBaudRateClick);
+  click(Ctl::btnMode, &TfrmModule::btnModeClick);
+  click(Ctl::btnFactory, &TfrmModule::btnFactoryClick);
+  click(Ctl::btnReset, &TfrmModule::btnResetClick);
+  click(Ctl::btnRSSI, &TfrmModule::btnRSSIClick);
+  click(Ctl::btnAddr, &TfrmModule::btnAddrClick);
+  click(Ctl::btnFreq, &TfrmModule::btnFreqClick);
+  click(Ctl::btnChannel, &TfrmModule::btnChannelClick);
+  click(Ctl::btnReadCard, &TfrmModule::btnReadCardClick);
+
+  auto change = [this](Ctl ctl, void (TfrmModule::*handler)()) {
+    connect(ScrollBar(ctl), &QScrollBar::valueChanged, this, handler);
+  };
+  change(Ctl::sbID, &TfrmModule::sbIDChange);
+  change(Ctl::sbRSSI, &TfrmModule::sbRSSIChange);
+  change(Ctl::sbAddr, &TfrmModule::sbAddrChange);
+  change(Ctl::sbFreq, &TfrmModule::sbFreqChange);
+  change(Ctl::sbChannel, &TfrmModule::sbChannelChange);
+
+  connect(tmrBusy, &QTimer::timeout, this, &TfrmModule::tmrBusyTimer);
+  connect(tmrCard, &QTimer::timeout, this, &TfrmModule::tmrCardTimer);
+}
+
+// ---------------------------------------------------------------------------------------
+// The window's own events.
+
+void TfrmModule::FormCreate() {
+  LoadSettings(store_, settings_);
+  ctx_.TagReadActive = false;
+  ctx_.ReaderReady = false;
+  SetSelection(Ctl::cmbBaudRate, settings_.ScanBaudRateNo);
+}
+
+void TfrmModule::FormShow() {
+  setWindowTitle(Msg(1));
+  auto put = [this](Ctl ctl, int no, const char* suffix) {
+    SetText(ctl, (Msg(no) + QString::fromLatin1(suffix)).toStdString());
+  };
+  put(Ctl::pnKELTA, 0, "");
+  put(Ctl::pnMsg, 2, "");
+  put(Ctl::pnSerial, 19, " : ________");
+  put(Ctl::pnVersion, 21, " : __.__-__");
+  put(Ctl::lblID, 4, ":");
+  put(Ctl::lblBaudRate, 5, ":");
+  put(Ctl::pnCardID, 15, "");
+  put(Ctl::btnScan, 18, "");
+  put(Ctl::btnID, 26, "");
+  put(Ctl::btnBaudRate, 6, "");
+  put(Ctl::btnReadCard, 7, "");
+  put(Ctl::gbDefault, 10, "");
+  put(Ctl::btnFactory, 8, "");
+  put(Ctl::btnExit, 14, "");
+  put(Ctl::btnReset, 56, "");
+  put(Ctl::btnMode, 59, "");
+  put(Ctl::btnAddr, 47, "");
+  put(Ctl::btnFreq, 50, "");
+  put(Ctl::btnChannel, 53, "");
+}
+
+void TfrmModule::showEvent(QShowEvent* event) {
+  // Once, before the first paint; restoring from the task bar does not count.
+  if (!shown_ && !event->spontaneous()) {
+    shown_ = true;
+    FormShow();
+  }
+  QWidget::showEvent(event);
+}
+
+void TfrmModule::closeEvent(QCloseEvent* event) {
+  // The window is left through btnExit only; the window manager's close is refused.
+  if (exit_requested_) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void TfrmModule::keyPressEvent(QKeyEvent* event) {
+  auto* default_button = static_cast<QPushButton*>(Control(Ctl::btnScan));
+  if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+      default_button->isEnabled()) {
+    default_button->click();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------
+// Busy state, displays and language.
+
+void TfrmModule::SetBusy(bool on) {
+  if (on) {
+    tmrBusy->start();
+    setEnabled(false);
+  } else {
+    setEnabled(true);
+    tmrBusy->stop();
+  }
+}
+
+void TfrmModule::tmrBusyTimer() {
+  if (tmrBusy->property("Tag").toInt() == 1) {
+    tmrBusy->setProperty("Tag", 0);
+    SetFill(Ctl::shComm, Fill::Yellow);
+  } else {
+    tmrBusy->setProperty("Tag", 1);
+    SetFill(Ctl::shComm, Fill::Red);
+  }
+}
+
+void TfrmModule::ShowPosition(Ctl scroll_bar, Ctl panel, const char* format) {
+  SetText(panel, QString::asprintf(format, Position(scroll_bar)).toStdString());
+}
+
+void TfrmModule::sbIDChange() { ShowPosition(Ctl::sbID, Ctl::pnID, "%02d"); }
+void TfrmModule::sbRSSIChange() { ShowPosition(Ctl::sbRSSI, Ctl::pnRSSI, "%03d"); }
+void TfrmModule::sbAddrChange() { ShowPosition(Ctl::sbAddr, Ctl::pnAddr, "%03d"); }
+void TfrmModule::sbFreqChange() { ShowPosition(Ctl::sbFreq, Ctl::pnFreq, "%03d"); }
+void TfrmModule::sbChannelChange() { ShowPosition(Ctl::sbChannel, Ctl::pnChannel, "%03d"); }
+
+void TfrmModule::SetLanguage(int index, const char* flag) {
+  settings_.LanguageIndex = index;
+  settings_.LanguageFlag = flag;
+  SaveLanguage(store_, settings_);
+  FormShow();
+}
+
+void TfrmModule::btnEngClick() { SetLanguage(0, "English"); }
+void TfrmModule::btnGBClick() { SetLanguage(1, "ChineseGB"); }
+void TfrmModule::btnBIG5Click() { SetLanguage(2, "ChineseBIG5"); }
+
+void TfrmModule::btnExitClick() {
+  // Nothing is stored here: every setting was stored when it changed.
+  exit_requested_ = true;
+  close();
+}
+
+// ---------------------------------------------------------------------------------------
+// The reader operations.
+
+void TfrmModule::btnScanClick() { ScanReader(ctx_); }
+void TfrmModule::btnIDClick() { SetReaderId(ctx_); }
+void TfrmModule::btnBaudRateClick() { SetReaderBaudRate(ctx_); }
+void TfrmModule::btnModeClick() { SetReaderMode(ctx_); }
+void TfrmModule::btnFactoryClick() { FactoryDefault(ctx_); }
+void TfrmModule::btnResetClick() { ResetReader(ctx_); }
+void TfrmModule::btnRSSIClick() { SetRssiLevel(ctx_); }
+void TfrmModule::btnAddrClick() { SetAddress(ctx_); }
+void TfrmModule::btnFreqClick() { SetFrequency(ctx_); }
+void TfrmModule::btnChannelClick() { SetChannel(ctx_); }
+void TfrmModule::btnReadCardClick() { ReadCard(ctx_); }
+void TfrmModule::tmrCardTimer() { CardTimerExpired(ctx_); }
+
+// ---------------------------------------------------------------------------------------
+// ReaderView
+
+QString TfrmModule::Msg(int no) const {
+  return QString::fromStdString(Catalogue().Text(no, settings_.LanguageIndex));
+}
+
+QScrollBar* TfrmModule::ScrollBar(Ctl ctl) const {
+  return qobject_cast<QScrollBar*>(Control(ctl));
+}
+
+QComboBox* TfrmModule::List(Ctl ctl) const { return qobject_cast<QComboBox*>(Control(ctl)); }
+
+void TfrmModule::SetText(Ctl ctl, const std::string& text) {
+  const QString shown = QString::fromStdString(text);
+  QWidget* control = Control(ctl);
+  if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+    button->setText(shown);
+  } else if (auto* label = qobject_cast<QLabel*>(control)) {
+    label->setText(shown);
+  } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
+    group->setTitle(shown);
+  }
+}
+
+std::string TfrmModule::Text(Ctl ctl) const {
+  const QWidget* control = Control(ctl);
+  if (auto* button = qobject_cast<const QAbstractButton*>(control)) {
+    return button->text().toStdString();
+  }
+  if (auto* label = qobject_cast<const QLabel*>(control)) return label->text().toStdString();
+  if (auto* group = qobject_cast<const QGroupBox*>(control)) return group->title().toStdString();
+  return {};
+}
+
+int TfrmModule::Position(Ctl ctl) const { return ScrollBar(ctl)->value(); }
+
+void TfrmModule::SetPosition(Ctl ctl, int position) {
+  // Qt keeps the value within range and signals only a real change.
+  ScrollBar(ctl)->setValue(position);
+}
+
+int TfrmModule::Selection(Ctl ctl) const { return List(ctl)->currentIndex(); }
+
+void TfrmModule::SetSelection(Ctl ctl, int index) {
+  QComboBox* list = List(ctl);
+  list->setCurrentIndex(index >= 0 && index < list->count() ? index : -1);
+}
+
+bool TfrmModule::Checked(Ctl ctl) const {
+  return static_cast<const QCheckBox*>(Control(ctl))->isChecked();
+}
+
+void TfrmModule::SetFill(Ctl ctl, Fill fill) {
+  static_cast<Lamp*>(Control(ctl))->SetFill(FillColour(fill));
+}
+
+void TfrmModule::SetEnabled(Ctl ctl, bool enabled) { Control(ctl)->setEnabled(enabled); }
+
+void TfrmModule::SetWindowEnabled(bool enabled) { setEnabled(enabled); }
+
+void TfrmModule::SetHourglass(bool on) {
+  // One override at most, so that "off" always brings the normal cursor back.
+  if (on && !hourglass_) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    hourglass_ = true;
+  } else if (!on && hourglass_) {
+    QApplication::restoreOverrideCursor();
+    hourglass_ = false;
+  }
+}
+
+void TfrmModule::StartCardTimer() {
+  if (!tmrCard->isActive()) tmrCard->start();
+}
+
+void TfrmModule::StopCardTimer() { tmrCard->stop(); }
+
+void TfrmModule::ProcessMessages() { QCoreApplication::processEvents(); }
+
+}  // namespace kelta
