@@ -53,12 +53,23 @@ std::optional<unsigned> ParseBaud(std::string_view text) {
 std::optional<Parity> ParseParity(std::string_view text) {
   if (text.size() != 1) return std::nullopt;
   switch (text[0]) {
-    case 'n': case 'N': return Parity::None;
-    case 'e': case 'E': return Parity::Even;
-    case 'o': case 'O': return Parity::Odd;
-    case 'm': case 'M': return Parity::Mark;
-    case 's': case 'S': return Parity::Space;
-    default: return std::nullopt;
+    case 'n':
+    case 'N':
+      return Parity::None;
+    case 'e':
+    case 'E':
+      return Parity::Even;
+    case 'o':
+    case 'O':
+      return Parity::Odd;
+    case 'm':
+    case 'M':
+      return Parity::Mark;
+    case 's':
+    case 'S':
+      return Parity::Space;
+    default:
+      return std::nullopt;
   }
 }
 

@@ -50,12 +50,12 @@ struct BaudSpeed {
 };
 
 constexpr std::array<BaudSpeed, 30> kBaudSpeeds = {{
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800}, {500000, B500000},
-    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},
+    {150, B150},         {200, B200},         {300, B300},         {600, B600},
+    {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+    {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+    {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
     {3500000, B3500000}, {4000000, B4000000},
 }};
@@ -85,10 +85,18 @@ LineSettings Decode(const termios& t) {
     s.parity = (t.c_cflag & PARODD) != 0 ? Parity::Odd : Parity::Even;
   }
   switch (t.c_cflag & CSIZE) {
-    case CS5: s.data_bits = 5; break;
-    case CS6: s.data_bits = 6; break;
-    case CS7: s.data_bits = 7; break;
-    default: s.data_bits = 8; break;
+    case CS5:
+      s.data_bits = 5;
+      break;
+    case CS6:
+      s.data_bits = 6;
+      break;
+    case CS7:
+      s.data_bits = 7;
+      break;
+    default:
+      s.data_bits = 8;
+      break;
   }
   if ((t.c_cflag & CSTOPB) == 0) {
     s.stop_bits = StopBits::One;
@@ -117,17 +125,34 @@ std::optional<termios> Encode(const termios& current, const LineSettings& s) {
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
   t.c_cflag |= CLOCAL | CREAD;
   switch (s.data_bits) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    default: t.c_cflag |= CS8; break;
+    case 5:
+      t.c_cflag |= CS5;
+      break;
+    case 6:
+      t.c_cflag |= CS6;
+      break;
+    case 7:
+      t.c_cflag |= CS7;
+      break;
+    default:
+      t.c_cflag |= CS8;
+      break;
   }
   switch (s.parity) {
-    case Parity::None: break;
-    case Parity::Even: t.c_cflag |= PARENB; break;
-    case Parity::Odd: t.c_cflag |= PARENB | PARODD; break;
-    case Parity::Mark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case Parity::Space: t.c_cflag |= PARENB | CMSPAR; break;
+    case Parity::None:
+      break;
+    case Parity::Even:
+      t.c_cflag |= PARENB;
+      break;
+    case Parity::Odd:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case Parity::Mark:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case Parity::Space:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
   }
   if (s.stop_bits != StopBits::One) t.c_cflag |= CSTOPB;
   if (cfsetispeed(&t, *speed) != 0 || cfsetospeed(&t, *speed) != 0) return std::nullopt;
@@ -202,8 +227,10 @@ class PosixSerialDevice final : public SerialDevice {
   bool SetTimeouts(PortHandleType handle, const CommTimeouts& timeouts) override {
     termios t{};
     if (tcgetattr(Fd(handle), &t) != 0) return false;
-    t.c_cc[VTIME] = static_cast<cc_t>(std::min<std::uint32_t>(timeouts.ReadIntervalTimeout / 100u, 255u));
-    t.c_cc[VMIN] = static_cast<cc_t>(std::min<std::uint32_t>(timeouts.ReadTotalTimeoutMultiplier, 255u));
+    t.c_cc[VTIME] =
+        static_cast<cc_t>(std::min<std::uint32_t>(timeouts.ReadIntervalTimeout / 100u, 255u));
+    t.c_cc[VMIN] =
+        static_cast<cc_t>(std::min<std::uint32_t>(timeouts.ReadTotalTimeoutMultiplier, 255u));
     if (tcsetattr(Fd(handle), TCSANOW, &t) != 0) return false;
     read_wait_ms_[Fd(handle)] = timeouts.ReadTotalTimeoutConstant;
     return true;

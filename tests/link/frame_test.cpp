@@ -45,12 +45,12 @@ TEST(HexToValue, ReadsEightUpperCaseDigits) {
   const std::vector<std::pair<std::string, std::int32_t>> cases = {
       {"12345678", 0x12345678},
       {"0000ABCD", 0xABCD},
-      {"00abcdef", 0},               // lower case counts as 0
-      {"0000abC1", 0xC1},            // ... each letter on its own
+      {"00abcdef", 0},     // lower case counts as 0
+      {"0000abC1", 0xC1},  // ... each letter on its own
       {"FFFFFFFF", -1},
       {"80000000", INT32_MIN},
       {"7FFFFFFF", INT32_MAX},
-      {"7F", 0x7F000000},            // short text: filled with 0 on the right
+      {"7F", 0x7F000000},  // short text: filled with 0 on the right
       {"", 0},
       {"123456789ABC", 0x12345678},  // after the eighth character nothing counts
       {"G1-2 Z.9", 0x01020009},

@@ -39,7 +39,9 @@ constexpr std::uint32_t kSendMs = 9;
 constexpr int kIdleReadsToGiveUp = 121;
 
 struct Rig {
-  explicit Rig(std::uint32_t start = 0) : clock(start) { EXPECT_TRUE(port.OpenPort(3, "19200,e,8,1")); }
+  explicit Rig(std::uint32_t start = 0) : clock(start) {
+    EXPECT_TRUE(port.OpenPort(3, "19200,e,8,1"));
+  }
 
   // A first exchange that leaves "PREV" in ReplyText; returns the time the next send starts.
   std::uint32_t Prime() {
@@ -111,13 +113,44 @@ struct ReplyCase {
 TEST(SendCommand, Replies) {
   using namespace std::string_literals;
   const std::vector<ReplyCase> cases = {
-      {"empty body", "\x0A" "0A\r", true, "\x0A" "0A\r", 4},
+      {"empty body",
+       "\x0A"
+       "0A\r",
+       true,
+       "\x0A"
+       "0A\r",
+       4},
       {"reader info", ReplyFrame("070123456789"), true, ReplyFrame("070123456789"), 16},
-      {"lower-case checksum", "\x0A" "0a\r", false, "\x0A" "0a\r", 4},
-      {"wrong checksum", "\x0A" "X00\r", false, "\x0A" "X00\r", 5},
+      {"lower-case checksum",
+       "\x0A"
+       "0a\r",
+       false,
+       "\x0A"
+       "0a\r",
+       4},
+      {"wrong checksum",
+       "\x0A"
+       "X00\r",
+       false,
+       "\x0A"
+       "X00\r",
+       5},
       {"start and end only", "\x0A\r", false, "\x0A\r", 2},
-      {"zero byte in body", ReplyFrame("12\0" "34"s), true, "\x0A" "12", 9},
-      {"0x0D in body ends it", "\x0A" "X\r" "0A\r", false, "\x0A" "X\r", 3},
+      {"zero byte in body",
+       ReplyFrame("12\0"
+                  "34"s),
+       true,
+       "\x0A"
+       "12",
+       9},
+      {"0x0D in body ends it",
+       "\x0A"
+       "X\r"
+       "0A\r",
+       false,
+       "\x0A"
+       "X\r",
+       3},
       {"0x0D before the start", "\r" + ReplyFrame(""), false, std::nullopt, 5},
       {"garbage before the start", "Z" + ReplyFrame(""), false, std::nullopt, 5},
   };
@@ -130,14 +163,18 @@ TEST(SendCommand, Replies) {
     EXPECT_EQ(rig.link.ReplyText(), c.text.value_or(ReplyFrame("PREV")));
     EXPECT_EQ(rig.link.ReplyLength(), c.length);
     const auto& buffer = rig.link.ReplyBuffer();
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.length), c.bytes.substr(0, static_cast<std::size_t>(c.length)));
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.length),
+              c.bytes.substr(0, static_cast<std::size_t>(c.length)));
   }
 }
 
 TEST(SendCommand, ReplyCompletingOnThe1024thByteLeavesAnEmptyText) {
   Rig rig;
   const std::uint32_t start = rig.Prime();
-  rig.device.Answer(start + 20, "\x0A" + std::string(1022, 'X') + "\r");
+  std::string reply(1024, 'X');
+  reply.front() = '\x0A';
+  reply.back() = '\r';
+  rig.device.Answer(start + 20, reply);
   EXPECT_FALSE(rig.link.SendCommand("A00B"));
   EXPECT_EQ(rig.link.ReplyLength(), 0);
   EXPECT_EQ(rig.link.ReplyText(), "");
@@ -209,9 +246,12 @@ TEST(ReplyChars, OneBasedAndNeverPastTheEnd) {
   rig.device.Answer(20, reply);
   ASSERT_TRUE(rig.link.SendCommand("A00B"));
   const std::vector<std::tuple<int, int, std::string>> cases = {
-      {1, 1, "\x0A"}, {3, 4, "07"}, {6, 13, "12345678"}, {14, 20, reply.substr(13)},
-      {17, 20, ""},   {0, 2, reply.substr(0, 2)},      {5, 4, ""}, {-3, -1, ""}};
-  for (const auto& [m, n, chars] : cases) EXPECT_EQ(rig.link.ReplyChars(m, n), chars) << m << ".." << n;
+      {1, 1, "\x0A"},      {3, 4, "07"},
+      {6, 13, "12345678"}, {14, 20, reply.substr(13)},
+      {17, 20, ""},        {0, 2, reply.substr(0, 2)},
+      {5, 4, ""},          {-3, -1, ""}};
+  for (const auto& [m, n, chars] : cases)
+    EXPECT_EQ(rig.link.ReplyChars(m, n), chars) << m << ".." << n;
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
+#include "link/serial_port.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "link/serial_port.h"
 #include "scripted_device.h"
 
 namespace kelta {

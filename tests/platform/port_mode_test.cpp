@@ -1,3 +1,5 @@
+#include "platform/port_mode.h"
+
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "link/command_set.h"
-#include "platform/port_mode.h"
 
 namespace kelta {
 namespace {
@@ -42,15 +43,15 @@ TEST(ApplyModeString, RejectsTheWholeStringOnAnyFault) {
   const std::vector<std::string> bad = {
       "",
       "19200",
-      "19200,e,8",           // fields may not be left out
-      "19200,e,8,1,",        // nor added
+      "19200,e,8",     // fields may not be left out
+      "19200,e,8,1,",  // nor added
       "19200,e,8,1,x",
       ",e,8,1",
       "0,n,8,1",
       "-9600,n,8,1",
       "+9600,n,8,1",
       "9600.0,n,8,1",
-      "99999999999,n,8,1",   // beyond 32 bits
+      "99999999999,n,8,1",  // beyond 32 bits
       "baud=9600,n,8,1",
       "9600,x,8,1",
       "9600,ev,8,1",

@@ -1,6 +1,7 @@
 // The Linux serial channel against real pseudo-terminals, linked as ports/comN in a
 // temporary configuration folder.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -8,13 +9,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -298,13 +297,20 @@ TEST_F(PosixSerial, FailedOpenKeepsTheSavedTimeouts) {
 }
 
 TEST_F(PosixSerial, PortDeviceNames) {
-  Link(1, root_ + "/missing");    // a link never falls back to the default
-  Link(26, "../elsewhere/tty");   // relative targets are read against the ports folder
-  const std::vector<std::pair<int, std::string>> cases = {
-      {1, root_ + "/missing"},  {2, "/dev/ttyS1"},     {4, "/dev/ttyS3"},
-      {5, "/dev/ttyUSB0"},      {12, "/dev/ttyUSB7"},  {13, "/dev/ttyACM0"},
-      {16, "/dev/ttyACM3"},     {17, ""},              {0, ""},
-      {-1, ""},                 {kPort, slave_},       {26, ports_ + "/../elsewhere/tty"}};
+  Link(1, root_ + "/missing");   // a link never falls back to the default
+  Link(26, "../elsewhere/tty");  // relative targets are read against the ports folder
+  const std::vector<std::pair<int, std::string>> cases = {{1, root_ + "/missing"},
+                                                          {2, "/dev/ttyS1"},
+                                                          {4, "/dev/ttyS3"},
+                                                          {5, "/dev/ttyUSB0"},
+                                                          {12, "/dev/ttyUSB7"},
+                                                          {13, "/dev/ttyACM0"},
+                                                          {16, "/dev/ttyACM3"},
+                                                          {17, ""},
+                                                          {0, ""},
+                                                          {-1, ""},
+                                                          {kPort, slave_},
+                                                          {26, ports_ + "/../elsewhere/tty"}};
   for (const auto& [number, name] : cases) EXPECT_EQ(PortDeviceName(number), name) << number;
 }
 
