@@ -19,7 +19,7 @@ constexpr std::array<Ctl, 9> kReadingDisables = {
     Ctl::gbDefault, Ctl::btnEng, Ctl::btnGB, Ctl::btnBIG5};
 
 // The poll pause, cut into 1 ms steps so that the window keeps answering between polls.
-constexpr int kPollPauseSteps = 80;
+constexpr std::uint32_t kPollPauseSteps = 80;
 
 constexpr int kMsgCancelRead = 3;
 constexpr int kMsgTagId = 15;
@@ -37,9 +37,14 @@ std::string TagLine(const ReaderContext& ctx, const std::string& hex) {
 }
 
 void PollOnce(ReaderContext& ctx) {
-  for (int i = 0; i < kPollPauseSteps; ++i) {
+  // Each step's sleep is paced against the start of the pause: a platform sleep that
+  // overshoots 1 ms by a fraction would otherwise stretch the 80 ms by a fifth. A step
+  // that is already a whole millisecond late skips its sleep, so the pause still lasts
+  // at least 80 ms.
+  const std::uint32_t start = ctx.clock.Ticks();
+  for (std::uint32_t step = 1; step <= kPollPauseSteps; ++step) {
     ctx.pump.ProcessMessages();
-    ctx.clock.Sleep(1);
+    if (ctx.clock.Ticks() - start <= step) ctx.clock.Sleep(1);
   }
   if (!ctx.link.SendCommand(CmdReadTag()) || ctx.link.ReplyLength() != kTagReplyLength) return;
   ctx.view.SetText(Ctl::pnCardID, TagLine(ctx, ctx.link.ReplyChars(7, 14)));

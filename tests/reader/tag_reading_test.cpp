@@ -153,6 +153,22 @@ TEST(ReadCard, ReadingRunsWithTheWindowEnabledAndTheNineControlsOff) {
   EXPECT_EQ(log_end.back(), "text btnReadCard=Read TAG");
 }
 
+TEST(ReadCard, APauseHeldUpByTheWindowDoesNotAddItsDelayOnTop) {
+  ReaderRig rig;
+  rig.AttachReader(3, 5);
+  rig.MakeReady(3, 5);
+  rig.pump.hook = [&](int call) {
+    if (call == 5) rig.clock.Advance(10);  // a slow repaint
+    if (rig.ctx.TagReadActive && call == 60) ReadCard(rig.ctx);
+  };
+
+  ReadCard(rig.ctx);
+
+  ASSERT_EQ(rig.tap.frames.size(), 1u);
+  // 80 ms and the one millisecond that covers the tick counter's truncation, not 90.
+  EXPECT_EQ(rig.tap.frames[0].quiet_ms, 81u);
+}
+
 struct QuietCase {
   const char* name;
   bool silent;
