@@ -286,12 +286,18 @@ std::optional<RegFile> RegFile::Parse(std::string_view text) {
         bool cut_short = false;
         if (StartsWithNoCase(data, "hex")) {
           // A hex list goes on over lines that end in a backslash.
-          while (!TrimRight(data).empty() && TrimRight(data).back() == '\\') {
+          // Trimmed in place: a value of many thousand lines stays linear to read.
+          while (true) {
+            while (!data.empty() && IsBlank(data.back())) {
+              data.pop_back();
+            }
+            if (data.empty() || data.back() != '\\') {
+              break;
+            }
             if (i + 1 >= lines.size()) {
               cut_short = true;
               break;
             }
-            data = std::string(TrimRight(data));
             data.pop_back();
             ++i;
             item.lines.emplace_back(lines[i]);

@@ -113,14 +113,6 @@ TEST(LoadSettingsTest, MissingKeyGivesDefaultsAndCreatesNothing) {
   EXPECT_EQ(store.calls, std::vector<std::string>{"open"});
 }
 
-TEST(LoadSettingsTest, RefusedAccessGivesDefaults) {
-  FakeStore store = FullStore();
-  store.access_refused = true;
-  Settings settings = Dirty();
-  LoadSettings(store, settings);
-  ExpectDefaults(settings);
-}
-
 TEST(LoadSettingsTest, ReadsEveryValueInOrderAndCloses) {
   FakeStore store = FullStore();
   Settings settings;
@@ -139,17 +131,6 @@ TEST(LoadSettingsTest, ReadsEveryValueInOrderAndCloses) {
   EXPECT_EQ(store.calls, expected);
 }
 
-TEST(LoadSettingsTest, MissingValuesTakeTheirDefaults) {
-  FakeStore store = FullStore();
-  store.values.erase("ScanCommNo");
-  store.values.erase("LanguageFlag");
-  Settings settings = Dirty();
-  LoadSettings(store, settings);
-  ExpectSettings(settings, 0, "9600,e,8,1", 3, "English", 0);
-}
-
-// A value of the wrong type ends the block: the ones before it are read, it and the
-// ones after keep their defaults.
 TEST(LoadSettingsTest, WrongTypeStopsAtThatValue) {
   struct Case {
     const char* name;
@@ -185,24 +166,6 @@ TEST(LoadSettingsTest, AnyExceptionFromTheStoreIsSwallowed) {
     EXPECT_NO_THROW(LoadSettings(store, settings));
     ExpectSettings(settings, 3, "9600,e,8,1", 5, "English", 0);
     EXPECT_EQ(store.calls.back(), "close");
-  }
-}
-
-TEST(LoadSettingsTest, TakesStoredValuesAsTheyAre) {
-  struct Case {
-    std::int32_t baud_no;
-    std::string baud;
-    std::string flag;
-  };
-  const Case cases[] = {{12, "", "chinesegb"}, {-1, "9600,e,8,1", "ChineseGB"}, {0, " ", ""}};
-  for (const Case& c : cases) {
-    FakeStore store = FullStore();
-    store.values["ScanBaudRateNo"] = c.baud_no;
-    store.values["ScanBaudRate"] = c.baud;
-    store.values["LanguageFlag"] = c.flag;
-    Settings settings;
-    LoadSettings(store, settings);
-    ExpectSettings(settings, 3, c.baud, c.baud_no, c.flag, LanguageIndexOf(c.flag));
   }
 }
 
