@@ -191,7 +191,7 @@ std::optional<std::string> ReaderModel::Execute(std::string_view text) {
       tag_polls_ = 0;
       tag_turn_ = 0;
       return head + "0";
-    case 'F': {  // 17 bytes with a tag (ID at characters 7-14), 10 bytes without
+    case 'F': {  // 17 bytes with a tag (ID at characters 7-14), 9 without
       if (!args.empty()) return std::nullopt;
       ++tag_polls_;
       std::vector<const SimTag*> heard;
