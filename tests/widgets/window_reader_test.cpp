@@ -1,0 +1,109 @@
+// The window with the reader operations behind its buttons, on the in-memory line with a
+// simulated reader: the clicks reach the operations, and the operations' waits run the
+// window's message loop (a second press arrives while the first still runs).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include "sim/sim_line.h"
+#include "sim/virtual_clock.h"
+#include "tests/widgets/window_fakes.h"
+#include "ui/main_window.h"
+
+namespace kelta {
+namespace {
+
+class WindowReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    line_.AttachReader(3, ReaderModel(ReaderSettings{}, {SimTag{0x4D2, 1}}));
+    window_ = std::make_unique<TfrmModule>(WindowServices{line_, clock_, tone_, store_});
+    window_->show();
+  }
+  std::string TextOf(const char* name) const {
+    return window_->Text(static_cast<Ctl>(IndexOf(name)));
+  }
+  static int IndexOf(const char* name) {
+    for (int i = 0; i < kCtlCount; ++i) {
+      if (std::string(CtlName(static_cast<Ctl>(i))) == name) return i;
+    }
+    return -1;
+  }
+  QPushButton* Button(const char* name) const {
+    return window_->findChild<QPushButton*>(QString::fromLatin1(name));
+  }
+  QColor CommLamp() const {
+    return window_->findChild<QWidget*>("shComm")->property("fill").value<QColor>();
+  }
+
+  VirtualClock clock_;
+  SimLine line_{clock_};
+  testing::RecordingTone tone_;
+  testing::MemoryStore store_;
+  std::unique_ptr<TfrmModule> window_;
+};
+
+TEST_F(WindowReaderTest, ScanFindsTheReaderAndALanguageChangeKeepsIt) {
+  Button("btnScan")->click();
+  EXPECT_EQ(TextOf("pnMsg"), "Get Reader Info Ok. (COM : #3)");
+  EXPECT_EQ(TextOf("pnSerial"), "S/N : QM880001");
+  EXPECT_EQ(TextOf("pnID"), "01");
+  EXPECT_TRUE(window_->Context().ReaderReady);
+  EXPECT_EQ(CommLamp(), QColor(255, 255, 0));
+  EXPECT_TRUE(window_->isEnabled());
+  EXPECT_FALSE(window_->tmrBusy->isActive());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(std::get<std::int32_t>(store_.values.at("ScanCommNo")), 3);
+
+  Button("btnBIG5")->click();
+  EXPECT_EQ(TextOf("pnSerial"), window_->Context().Msg(19) + " : ________");
+  EXPECT_EQ(TextOf("pnID"), "01");
+  EXPECT_TRUE(window_->Context().ReaderReady);
+}
+
+TEST_F(WindowReaderTest, TagReadingEndsOnTheNestedSecondPress) {
+  Button("btnScan")->click();
+  ASSERT_TRUE(window_->Context().ReaderReady);
+  tone_.beeps.clear();
+  // The second press, delivered by the message loop that the first press runs.
+  bool seen_reading = false;
+  QTimer::singleShot(0, window_.get(), [&] {
+    seen_reading = window_->Context().TagReadActive && !Button("btnExit")->isEnabled() &&
+                   TextOf("btnReadCard") == "Cancel Read TAG";
+    Button("btnReadCard")->click();
+  });
+  Button("btnReadCard")->click();
+
+  EXPECT_TRUE(seen_reading);
+  EXPECT_FALSE(window_->Context().TagReadActive);
+  EXPECT_EQ(TextOf("btnReadCard"), "Read TAG");
+  EXPECT_EQ(TextOf("pnCardID"), "TAG ID");
+  EXPECT_TRUE(Button("btnExit")->isEnabled());
+  EXPECT_TRUE(Button("btnScan")->isEnabled());
+  EXPECT_TRUE(window_->isEnabled());
+  // The cycle under way when the press came still read the tag.
+  EXPECT_NE(std::find(tone_.beeps.begin(), tone_.beeps.end(), std::pair{1000u, 30u}),
+            tone_.beeps.end());
+  EXPECT_EQ(tone_.beeps.back(), (std::pair{1000u, 300u}));
+  EXPECT_FALSE(line_.IsOpen(3));
+}
+
+}  // namespace
+}  // namespace kelta
+
+int main(int argc, char* argv[]) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir config;
+  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+  QApplication app(argc, argv);
+  kelta::InitApplication();
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
