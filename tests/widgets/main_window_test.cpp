@@ -432,10 +432,14 @@ TEST_F(WindowTest, NoTextIsClipped) {
       {52, ""},        {53, ""},        {54, ""},       {55, ""},        {56, ""},
       {57, ""},        {58, ""},        {59, ""},       {60, ""},        {61, ""},
   };
+  // Centred text that stays clear of the lamp at the right end of the line.
+  const QWidget* lamp = Find("shComm");
+  const int clear_of_lamp = 2 * (lamp->x() - message_line->width() / 2);
   for (int language = 0; language < 3; ++language) {
     for (const Line& line : kLines) {
       const QString text = Msg(line.message, language) + line.suffix;
       EXPECT_LE(line_metrics.horizontalAdvance(text), line_width) << text.toStdString();
+      EXPECT_LE(line_metrics.horizontalAdvance(text), clear_of_lamp) << text.toStdString();
     }
     const QString open_error = Msg(16, language) + " : 16 " + Msg(17, language);
     EXPECT_LE(line_metrics.horizontalAdvance(open_error), line_width);
