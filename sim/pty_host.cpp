@@ -22,6 +22,8 @@ namespace {
 
 constexpr std::size_t kTraceBytes = 48;  // longer runs are cut in the trace
 constexpr int kIdlePollMs = 100;
+// A stream goes out in steps of this long: at 115200 baud, about 115 bytes a step.
+constexpr int kStreamStepMs = 10;
 
 std::uint64_t MonotonicNs() {
   timespec t{};
@@ -148,6 +150,7 @@ void PtyHost::Run(const volatile std::sig_atomic_t& stop) {
       poll(nullptr, 0, kIdlePollMs);
       continue;
     }
+    blocked_ = false;
     Send(now);
 
     int timeout = kIdlePollMs;
@@ -155,16 +158,18 @@ void PtyHost::Run(const volatile std::sig_atomic_t& stop) {
       const auto wait = static_cast<std::int32_t>(outgoing_.front().due_ms - now);
       timeout = std::clamp(wait, 1, timeout);
     }
-    if (streaming_) timeout = std::min(timeout, 2);
+    if (streaming_) timeout = std::min(timeout, kStreamStepMs);
+    // A client that does not read fills the pty: wait for room instead of retrying.
+    if (blocked_) timeout = kIdlePollMs;
     if (const auto& at = reader_.Faults().vanish_at_ms) {
       timeout = std::clamp(static_cast<std::int32_t>(*at - now), 0, timeout);
     }
-    pollfd p{master_, POLLIN, 0};
+    pollfd p{master_, static_cast<short>(POLLIN | (blocked_ ? POLLOUT : 0)), 0};
     const int r = poll(&p, 1, timeout);
     if (r > 0 && (p.revents & POLLIN) != 0) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n > 0) Hear(buffer, static_cast<std::size_t>(n), Now());
-    } else if (r > 0) {
+    } else if (r > 0 && (p.revents & POLLOUT) == 0) {
       poll(nullptr, 0, 10);  // a hangup we did not expect: don't spin on it
     }
   }
@@ -213,7 +218,8 @@ void PtyHost::Send(std::uint32_t now) {
       } else if (n < 0 && errno == EINTR) {
         continue;
       } else {
-        return;  // full: the client has not read yet; go on next round
+        blocked_ = true;  // full: the client has not read yet
+        return;
       }
     }
     Trace(now, "->", out.bytes);
@@ -237,6 +243,12 @@ void PtyHost::Send(std::uint32_t now) {
   if (chunk.empty()) return;
   const ssize_t n = write(master_, chunk.data(), chunk.size());
   if (n > 0) stream_sent_ += static_cast<std::uint64_t>(n);
+  if (n < 0 && errno == EAGAIN) {
+    // Nobody reads: what the reader sends meanwhile is lost, as on a wire, so a client
+    // that comes back gets the stream at its pace and not a backlog.
+    blocked_ = true;
+    stream_sent_ = due;
+  }
 }
 
 void PtyHost::Vanish(std::uint32_t now) {

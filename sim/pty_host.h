@@ -63,6 +63,7 @@ class PtyHost {
   std::size_t frames_seen_ = 0;
   std::size_t noise_bytes_ = 0;
   bool gone_ = false;
+  bool blocked_ = false;  // the last write found the pty full
 };
 
 }  // namespace kelta
