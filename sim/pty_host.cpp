@@ -90,14 +90,14 @@ std::string PtyHost::Start(const std::string& link_path) {
   master_ = posix_openpt(O_RDWR | O_NOCTTY);
   if (master_ < 0) return Errno("posix_openpt");
   if (grantpt(master_) != 0 || unlockpt(master_) != 0) return Errno("grantpt/unlockpt");
-  char name[256] = {};
-  if (ptsname_r(master_, name, sizeof name) != 0) return Errno("ptsname");
+  const char* name = ptsname(master_);
+  if (name == nullptr) return Errno("ptsname");
   slave_name_ = name;
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0) return Errno(std::string("open ") + name);
+  slave_ = open(slave_name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0) return Errno("open " + slave_name_);
   // Raw until a client sets its own mode: no echo of the replies back to us, no CR/LF
   // translation of the frames.
   termios t{};
@@ -116,7 +116,7 @@ std::string PtyHost::Start(const std::string& link_path) {
   if (!MakeParents(link_path)) return Errno("mkdir for " + link_path);
   const std::string temporary = link_path + ".qm880-sim." + std::to_string(getpid());
   unlink(temporary.c_str());
-  if (symlink(name, temporary.c_str()) != 0) return Errno("symlink " + temporary);
+  if (symlink(slave_name_.c_str(), temporary.c_str()) != 0) return Errno("symlink " + temporary);
   if (rename(temporary.c_str(), link_path.c_str()) != 0) {
     const std::string error = Errno("rename to " + link_path);
     unlink(temporary.c_str());
@@ -185,14 +185,14 @@ void PtyHost::Hear(const std::uint8_t* data, std::size_t count, std::uint32_t no
       continue;
     }
     std::optional<ReaderReply> reply = reader_.Feed(data[i], now);
-    while (frames_seen_ < reader_.Frames().size()) {
-      const FrameRecord& f = reader_.Frames()[frames_seen_++];
+    for (const FrameRecord& f : reader_.Frames()) {
       const char* note = !f.checksum_ok ? "bad checksum, ignored"
                          : !f.answered  ? "no answer"
                          : streaming_   ? "drowned by the stream"
                                         : "";
       Trace(now, "<-", "\x09" + f.text + f.checksum + "\x0D", note);
     }
+    reader_.ClearLog();  // traced; a simulator left running for days must not grow
     if (reply && !streaming_)
       outgoing_.push_back({reply->bytes, now + reply->delay_ms, reply->endless});
     if (reader_.Settings().mode_index != mode) {

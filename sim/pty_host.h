@@ -60,7 +60,6 @@ class PtyHost {
   bool streaming_ = false;
   std::uint32_t stream_since_ms_ = 0;
   std::uint64_t stream_sent_ = 0;
-  std::size_t frames_seen_ = 0;
   std::size_t noise_bytes_ = 0;
   bool gone_ = false;
   bool blocked_ = false;  // the last write found the pty full
