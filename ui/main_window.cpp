@@ -129,8 +129,9 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
       button->setDefault(row.default_button);
       if (row.kind == Kind::LanguageButton) {
         button->setFont(SansFont("MS Sans Serif", kLabelFontPx, false));
-        SetColours(button, QPalette::Button, button->palette().color(QPalette::Button),
-                   QPalette::ButtonText, kRed);
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::ButtonText, kRed);
+        button->setPalette(palette);
       }
       if (row.picture != Picture::None) {
         button->setIcon(PictureIcon(row.picture, button->style()));
@@ -257,8 +258,8 @@ TfrmModule::TfrmModule(const WindowServices& services, QWidget* parent)
       link_(port_, services.clock, *this),
       ctx_{link_, services.clock, *this, services.tone, *this, settings_, services.store} {
   setObjectName(QStringLiteral("frmModule"));
-  // Minimise only: no maximise and no close command in the title bar. (Windows' system
-  // menu loses its Close entry through the same flags.)
+  // Minimise only: no maximise and no close command in the title bar; closeEvent refuses
+  // what a window manager may still send.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowMinimizeButtonHint);
   setFixedSize(kClientWidth, kClientHeight);

@@ -385,9 +385,8 @@ TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
   EXPECT_EQ(widget->objectName(), "btnScan");  // and round again
 }
 
-TEST_F(WindowTest, EnterPressesTheDefaultButtonFromAList) {
+TEST_F(WindowTest, EnterPressesTheDefaultButtonFromTheCheckBox) {
   Start();
-  // With no reader operation behind it yet, the press is seen through its signal.
   int presses = 0;
   QObject::connect(Find<QPushButton>("btnScan"), &QPushButton::clicked, [&] { ++presses; });
   QTest::keyClick(Find("chkLock"), Qt::Key_Return);
