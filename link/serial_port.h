@@ -33,7 +33,7 @@ class SerialPort {
   bool open_ = false;
   PortHandleType port_handle_ = kInvalidPortHandle;
   CommTimeouts saved_timeouts_{};
-  CommTimeouts port_timeouts_{};
+  CommTimeouts port_timeouts_{0, 0, 1, 0, 0};
 };
 
 }  // namespace kelta

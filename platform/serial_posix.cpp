@@ -119,7 +119,7 @@ std::optional<termios> Encode(const termios& current, const LineSettings& s) {
   // errors are not checked (INPCK off): bytes arrive as received, as on a Windows port
   // without error replacement, and the frame checksum judges them.
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
-                                      IXON | IXOFF | IXANY | INPCK);
+                                      IXON | IXOFF | IXANY | INPCK | IUCLC);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);

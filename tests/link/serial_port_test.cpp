@@ -23,6 +23,8 @@ struct Channel {
 
 TEST(SerialPort, OpenSavesTheTimeoutsThenSetsItsOwnAndTheMode) {
   Channel c;
+  EXPECT_EQ(c.port.PortTimeouts(), kChannelTimeouts);
+  EXPECT_EQ(c.port.PortHandle(), kInvalidPortHandle);
   EXPECT_TRUE(c.port.OpenPort(3, "19200,e,8,1"));
   EXPECT_TRUE(c.port.IsOpen());
   EXPECT_EQ(c.port.PortHandle(), 7);

@@ -173,7 +173,7 @@ TEST_F(PosixSerial, ModeSetsBaudStopBitsAndARawLine) {
     SCOPED_TRACE(c.mode);
     termios cooked = Observed();
     cooked.c_lflag |= ICANON | ECHO | ISIG;
-    cooked.c_iflag |= ICRNL | IXON;
+    cooked.c_iflag |= ICRNL | IXON | IUCLC;
     cooked.c_oflag |= OPOST | ONLCR;
     cooked.c_cflag |= CRTSCTS;
     ASSERT_EQ(tcsetattr(observer_, TCSANOW, &cooked), 0);
@@ -185,7 +185,7 @@ TEST_F(PosixSerial, ModeSetsBaudStopBitsAndARawLine) {
     EXPECT_EQ(cfgetispeed(&t), c.speed);
     EXPECT_EQ((t.c_cflag & CSTOPB) != 0, c.two_stop_bits);
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | IXOFF), 0u);
+    EXPECT_EQ(t.c_iflag & (ICRNL | IXON | IXOFF | IUCLC), 0u);
     EXPECT_EQ(t.c_oflag & OPOST, 0u);
     EXPECT_EQ(t.c_cflag & CRTSCTS, 0u);
     EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
