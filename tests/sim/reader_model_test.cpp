@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 namespace kelta {
@@ -91,19 +90,6 @@ TEST(ReaderModel, DropsAnOverlongFrame) {
   EXPECT_NE(Send(reader, Frame("A00B", "0A")), "");
 }
 
-TEST(ReaderModel, LogsTheTimeOfEachFrame) {
-  ReaderModel reader;
-  Send(reader, Frame("A00B", "0A"), 17);
-  Send(reader, Frame("A00V", "1E"), 4000);
-  ASSERT_EQ(reader.Frames().size(), 2u);
-  EXPECT_EQ(reader.Frames()[0].time_ms, 17u);
-  EXPECT_EQ(reader.Frames()[1].time_ms, 4000u);
-  EXPECT_EQ(reader.Frames()[1].reply,
-            "\x0A"
-            "V010V2.10.04"
-            "0C\x0D");
-}
-
 TEST(ReaderModel, LowerCaseFaultAlwaysShowsInTheChecksum) {
   // The plain A00B checksum, 61, has no letter to put in lower case.
   ReaderModel reader;
@@ -113,22 +99,6 @@ TEST(ReaderModel, LowerCaseFaultAlwaysShowsInTheChecksum) {
   const std::string checksum = reply.substr(13, 2);
   EXPECT_NE(checksum.find_first_of("abcdef"), std::string::npos) << checksum;
   EXPECT_EQ(reply.substr(2, 11), "015QM880001");
-}
-
-TEST(ReaderModel, FactoryDefaultKeepsIdentityAndMode) {
-  ReaderModel reader(ReaderSettings{"SN123456", "42", "VER00001", 9});
-  reader.Settings().address = 1;
-  reader.Settings().rssi = 7;
-  reader.Settings().rs485 = 3;
-  ReaderSettings expected = ReaderSettings{};
-  expected.serial = "SN123456";
-  expected.version = "VER00001";
-  expected.mode_index = 9;
-  EXPECT_EQ(FactorySettings(reader.Settings()), expected);
-  EXPECT_EQ(expected.id, "01");
-  EXPECT_EQ(expected.address, 0x31);
-  EXPECT_EQ(expected.frequency, 0x3B);
-  EXPECT_EQ(expected.channel, 0x00);
 }
 
 }  // namespace

@@ -120,6 +120,10 @@ TEST_F(SimLineTest, SwitchesItsModeAfterAnsweringTheBaudRateCommand) {
   EXPECT_FALSE(Exchange("A00B", kDefaultModeIndex));
   EXPECT_TRUE(Exchange("A00B", 10));
   EXPECT_EQ(link.ReplyChars(5, 5), "A");
+  // A lost reply does not undo the command.
+  reader.Faults().no_answer = true;
+  EXPECT_FALSE(Exchange("A00E2", 10));
+  EXPECT_EQ(reader.Settings().mode_index, 2);
 }
 
 TEST_F(SimLineTest, HearsOnlyItsOwnLineSettings) {
