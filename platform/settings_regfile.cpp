@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -613,11 +614,26 @@ class RegFileStore final : public SettingsStore {
 
   // Writes a new file beside the old one and renames it over it: a crash or a full disk
   // at any point leaves either the old file or the new one, both whole.
+  // A settings.reg that is a symbolic link (dotfiles kept elsewhere) stays one: the file
+  // it points to is the one replaced.
+  std::string ResolvedPath() const {
+    struct stat link {};
+    if (::lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      if (char* real = ::realpath(path_.c_str(), nullptr)) {
+        std::string resolved(real);
+        std::free(real);
+        return resolved;
+      }
+    }
+    return path_;
+  }
+
   void Replace(const std::string& text, bool keep_old) {
-    std::string temp = FolderOf(path_) + "/.settings.reg.XXXXXX";
+    const std::string target = ResolvedPath();
+    std::string temp = FolderOf(target) + "/.settings.reg.XXXXXX";
     Fd fd(::mkstemp(temp.data()));
     if (fd.get() < 0) {
-      Fail("cannot create a file beside " + path_);
+      Fail("cannot create a file beside " + target);
     }
     struct TempGuard {
       const std::string& name;
@@ -627,7 +643,7 @@ class RegFileStore final : public SettingsStore {
       }
     } guard{temp};
     struct stat old {};
-    ::fchmod(fd.get(), ::stat(path_.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
+    ::fchmod(fd.get(), ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644);
     std::size_t written = 0;
     while (written < text.size()) {
       std::size_t chunk = text.size() - written;
@@ -649,18 +665,17 @@ class RegFileStore final : public SettingsStore {
     }
     if (keep_old) {
       // The file it replaces could not be read; keep it for whoever wants it back.
-      const std::string kept = path_ + ".bad";
-      ::unlink(kept.c_str());
-      static_cast<void>(::link(path_.c_str(), kept.c_str()));
+      // Moving it first loses nothing: without it the settings are the defaults anyway.
+      static_cast<void>(::rename(target.c_str(), (target + ".bad").c_str()));
     }
     if (hooks_.before_rename) {
       hooks_.before_rename();
     }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-      Fail("cannot replace " + path_);
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+      Fail("cannot replace " + target);
     }
     guard.armed = false;
-    Fd folder(::open(FolderOf(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd folder(::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) {
       static_cast<void>(::fsync(folder.get()));
     }

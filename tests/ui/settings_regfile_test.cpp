@@ -321,6 +321,20 @@ TEST_F(RegFileTest, CrashBeforeTheRenameLeavesTheOldFileWhole) {
   EXPECT_EQ(Load().ScanCommNo, 3);
 }
 
+TEST_F(RegFileTest, SaveThroughASymbolicLinkKeepsTheLink) {
+  const fs::path real = root_ / "dotfiles" / "settings.reg";
+  fs::create_directories(real.parent_path());
+  WriteAll(real, kHeader);
+  fs::create_directories(folder_);
+  fs::create_symlink(real, file_);
+  SaveScanSettings(*MakeSystemSettingsStore(), Settings{3, "9600,e,8,1", 3, "English", 0});
+  EXPECT_TRUE(fs::is_symlink(file_));
+  EXPECT_EQ(ReadAll(real),
+            kHeader +
+                "\"ScanCommNo\"=dword:00000003\r\n\"ScanBaudRateNo\"=dword:00000003\r\n"
+                "\"ScanBaudRate\"=\"9600,e,8,1\"\r\n");
+}
+
 TEST_F(RegFileTest, SaveKeepsWhatAnotherCopyStoredMeanwhile) {
   auto first = MakeSystemSettingsStore();
   ASSERT_TRUE(first->OpenKey(true));
