@@ -88,7 +88,12 @@ class Win32SerialDevice final : public SerialDevice {
 
   int Read(PortHandleType handle, std::uint8_t* place) override {
     DWORD read = 0;
-    if (!ReadFile(AsHandle(handle), place, 1, &read, nullptr)) return 0;
+    if (!ReadFile(AsHandle(handle), place, 1, &read, nullptr)) {
+      // A converter pulled out fails every read at once: the read still takes its
+      // 1 ms time-out, so that the reply wait and tag reading do not spin.
+      ::Sleep(1);
+      return 0;
+    }
     return read == 1 ? 1 : 0;
   }
 

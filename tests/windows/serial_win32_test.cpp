@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <mmsystem.h>
 
 #include <cstdlib>
 #include <string>
@@ -96,6 +97,21 @@ TEST(Win32PortName, EveryNumberUsesTheDeviceNamespace) {
   };
   for (const auto& [number, name] : cases) EXPECT_EQ(PortDeviceName(number), name);
   EXPECT_EQ(PortDeviceName(-1), "");
+}
+
+// A port whose converter was pulled out fails every read at once; each read must still
+// take its 1 ms, or the reply wait and tag reading would spin. An event handle fails
+// ReadFile the same way.
+TEST(Win32SerialRead, AFailingReadStillTakesItsTimeout) {
+  const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(event, nullptr);
+  const auto handle = reinterpret_cast<PortHandleType>(event);
+  constexpr int kReads = 50;
+  std::uint8_t b = 0;
+  const DWORD start = timeGetTime();
+  for (int i = 0; i < kReads; ++i) EXPECT_EQ(SystemSerialDevice().Read(handle, &b), 0);
+  EXPECT_GE(timeGetTime() - start, static_cast<DWORD>(kReads));
+  CloseHandle(event);
 }
 
 TEST_F(Win32SerialTest, AMissingPortDoesNotOpenAndKeepsTheSavedTimeouts) {
