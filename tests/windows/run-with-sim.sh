@@ -15,10 +15,12 @@ if [ ! -x "$sim" ]; then
   exit 1
 fi
 
-# The same prefix that wine-run picks: the one in the build folder unless one is set.
+# The same prefix that wine-run picks: the one in the build folder unless
+# KELTA_WINEPREFIX names another.
 build=$(pwd)
 while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname "$build"); done
-export WINEPREFIX="${WINEPREFIX:-$build/wineprefix}"
+export WINEPREFIX="${KELTA_WINEPREFIX:-$build/wineprefix}"
+export KELTA_WINEPREFIX="$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   "$wine_run" --init || exit 1
 fi
