@@ -8,7 +8,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "link/command_set.h"
 #include "link/reader_link.h"
