@@ -229,6 +229,16 @@ TEST_F(WindowTest, LanguageChangeAfterAScanBringsBackThePlaceholders) {
   EXPECT_EQ(std::get<std::string>(store_.values.at("LanguageFlag")), "English");
 }
 
+TEST_F(WindowTest, ShowingTheWindowAgainLeavesItsTexts) {
+  Start();
+  window_->SetText(Ctl::pnMsg, "Reader Not Find");
+  window_->showMinimized();
+  window_->showNormal();
+  window_->hide();
+  window_->show();
+  EXPECT_EQ(TextOf("pnMsg"), "Reader Not Find");
+}
+
 TEST_F(WindowTest, TheCurrentLanguagesButtonStoresItsNameAgain) {
   Start();
   window_->SetText(Ctl::pnMsg, "Reader Not Find");
