@@ -28,7 +28,8 @@ std::vector<std::int16_t> SineSamples(unsigned hz, unsigned ms) {
   std::vector<std::int16_t> samples(frames);
   const double step = 2.0 * std::numbers::pi * hz / kSampleRate;
   for (std::size_t i = 0; i < frames; ++i) {
-    samples[i] = static_cast<std::int16_t>(std::lround(kAmplitude * std::sin(step * static_cast<double>(i))));
+    samples[i] = static_cast<std::int16_t>(
+        std::lround(kAmplitude * std::sin(step * static_cast<double>(i))));
   }
   return samples;
 }
@@ -42,8 +43,7 @@ bool Play(const std::vector<std::int16_t>& samples) {
                                kSampleRate, 1, kLatencyUs) == 0;
   std::size_t done = 0;
   while (ok && done < samples.size()) {
-    const snd_pcm_sframes_t n =
-        snd_pcm_writei(pcm, samples.data() + done, samples.size() - done);
+    const snd_pcm_sframes_t n = snd_pcm_writei(pcm, samples.data() + done, samples.size() - done);
     if (n < 0) {
       ok = snd_pcm_recover(pcm, static_cast<int>(n), 1) == 0;
     } else {

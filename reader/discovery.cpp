@@ -23,8 +23,7 @@ void ShowScanPort(ReaderContext& ctx, int port) {
 bool ProbeReader(ReaderContext& ctx, int tries) {
   for (int i = 0; i < tries; ++i) {
     ctx.clock.Sleep(kTryPauseMs);
-    if (ctx.link.SendCommand(CmdReaderInfo()) &&
-        ctx.link.ReplyLength() == kReaderInfoReplyLength) {
+    if (ctx.link.SendCommand(CmdReaderInfo()) && ctx.link.ReplyLength() == kReaderInfoReplyLength) {
       return true;
     }
   }
@@ -96,7 +95,8 @@ bool FetchVersion(ReaderContext& ctx) {
     ctx.clock.Sleep(kTryPauseMs);
     if (!ctx.link.SendCommand(CmdVersion())) continue;
     ctx.clock.Sleep(kTryPauseMs);
-    ctx.view.SetText(Ctl::pnVersion, ctx.Msg(21) + " : " + ReplyDisplay(ctx.link.ReplyChars(6, 13)));
+    ctx.view.SetText(Ctl::pnVersion,
+                     ctx.Msg(21) + " : " + ReplyDisplay(ctx.link.ReplyChars(6, 13)));
     ctx.view.SetText(Ctl::pnMsg, ctx.Msg(23) + PortSuffix(ctx));
     version = true;
     ctx.ReaderReady = true;

@@ -90,7 +90,9 @@ void SetReaderMode(ReaderContext& ctx) {
   const int rs485 = ctx.view.Selection(Ctl::cmbRS485);
   const int wiegand = ctx.view.Selection(Ctl::cmbWiegand);
   GuardedExchange ex;
-  ex.prepare = [rs485, wiegand] { return rs485 >= 0 && rs485 <= 3 && wiegand >= 0 && wiegand <= 2; };
+  ex.prepare = [rs485, wiegand] {
+    return rs485 >= 0 && rs485 <= 3 && wiegand >= 0 && wiegand <= 2;
+  };
   ex.start_text = [&] { return ctx.Msg(59); };
   ex.command = [rs485, wiegand] {
     return CmdSetOutputs(static_cast<Rs485Format>(rs485), static_cast<WiegandFormat>(wiegand));

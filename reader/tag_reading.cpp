@@ -14,9 +14,9 @@ namespace {
 // Disabled while reading, in this order, and enabled again in the same order. btnMode
 // and GroupBox1 stay usable: their operations meet the port reading holds, and the
 // channel refuses to open it a second time, so they fail without disturbing reading.
-constexpr std::array<Ctl, 9> kReadingDisables = {
-    Ctl::btnExit, Ctl::btnScan, Ctl::btnFactory, Ctl::btnID, Ctl::btnBaudRate,
-    Ctl::gbDefault, Ctl::btnEng, Ctl::btnGB, Ctl::btnBIG5};
+constexpr std::array<Ctl, 9> kReadingDisables = {Ctl::btnExit, Ctl::btnScan,     Ctl::btnFactory,
+                                                 Ctl::btnID,   Ctl::btnBaudRate, Ctl::gbDefault,
+                                                 Ctl::btnEng,  Ctl::btnGB,       Ctl::btnBIG5};
 
 // The poll pause, cut into 1 ms steps so that the window keeps answering between polls.
 constexpr std::uint32_t kPollPauseSteps = 80;

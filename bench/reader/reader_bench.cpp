@@ -84,7 +84,8 @@ double WalkRatio() {
   }
   const std::string slave = ptsname(master);
   const int slave_keep = open(slave.c_str(), O_RDWR | O_NOCTTY);  // no hangup between opens
-  for (int p = 1; p <= 16; ++p) LinkPort(p, p == 1 ? fs::path(slave) : fs::path("/nonexistent/tty"));
+  for (int p = 1; p <= 16; ++p)
+    LinkPort(p, p == 1 ? fs::path(slave) : fs::path("/nonexistent/tty"));
 
   World w;
   w.view.SetChecked(Ctl::chkLock, false);
@@ -161,12 +162,13 @@ void PollRatio() {
     if (w.ctx.TagReadActive && tags == kPolls + 1) ReadCard(w.ctx);
   };
   ReadCard(w.ctx);
-  const double period = std::chrono::duration<double, std::milli>(Clock::now() - first_tag).count() /
-                        kPolls;
+  const double period =
+      std::chrono::duration<double, std::milli>(Clock::now() - first_tag).count() / kPolls;
   const double floor = 80.0 + exchange_ms;
-  std::printf("poll: %.1f ms per tag poll, exchange %.1f ms (%d/%d answered), floor %.1f ms, "
-              "ratio %.4f\n",
-              period, exchange_ms, answered, kExchanges, floor, period / floor);
+  std::printf(
+      "poll: %.1f ms per tag poll, exchange %.1f ms (%d/%d answered), floor %.1f ms, "
+      "ratio %.4f\n",
+      period, exchange_ms, answered, kExchanges, floor, period / floor);
 
   kill(sim, SIGTERM);
   waitpid(sim, nullptr, 0);
@@ -177,7 +179,8 @@ void PollRatio() {
 
 int main() {
   namespace fs = std::filesystem;
-  const fs::path home = fs::temp_directory_path() / ("kelta-reader-bench-" + std::to_string(getpid()));
+  const fs::path home =
+      fs::temp_directory_path() / ("kelta-reader-bench-" + std::to_string(getpid()));
   fs::create_directories(home);
   setenv("XDG_CONFIG_HOME", home.c_str(), 1);
   kelta::WalkRatio();

@@ -107,14 +107,13 @@ TEST(ScanReader, WalkProbesTwicePerModeOnPortsThatOpenAndStoresThePlaceBeforeThe
   EXPECT_EQ(std::get<std::string>(rig.store.values.at("ScanBaudRate")), "9600,e,8,1");
 
   // Ports that do not open are tried once, with no message.
-  EXPECT_EQ(rig.view.TextsOf(Ctl::pnMsg),
-            (std::vector<std::string>{"Scan Reader ....", "Scan COM : #2", "Scan COM : #2",
-                                      "Scan COM : #2", "Scan COM : #2", "Scan COM : #2",
-                                      "Scan COM : #2", "Scan COM : #2", "Scan COM : #2",
-                                      "Scan COM : #2", "Scan COM : #2", "Scan COM : #2",
-                                      "Scan COM : #2", "Scan COM : #5", "Scan COM : #5",
-                                      "Scan COM : #5", "Scan COM : #5",
-                                      "Get Reader Info Ok. (COM : #5)"}));
+  EXPECT_EQ(
+      rig.view.TextsOf(Ctl::pnMsg),
+      (std::vector<std::string>{
+          "Scan Reader ....", "Scan COM : #2", "Scan COM : #2", "Scan COM : #2", "Scan COM : #2",
+          "Scan COM : #2", "Scan COM : #2", "Scan COM : #2", "Scan COM : #2", "Scan COM : #2",
+          "Scan COM : #2", "Scan COM : #2", "Scan COM : #2", "Scan COM : #5", "Scan COM : #5",
+          "Scan COM : #5", "Scan COM : #5", "Get Reader Info Ok. (COM : #5)"}));
   std::vector<std::string> selections = {"0"};  // port 1 does not open
   for (int m = 0; m < 12; ++m) selections.push_back(std::to_string(m));
   selections.insert(selections.end(), {"0", "0", "0", "1", "2", "3", "3"});
@@ -161,13 +160,13 @@ TEST_P(LockedWalk, TriesOneModeOnEachPort) {
   ExpectScanEndedCleanly(rig);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ScanReader, LockedWalk,
-    testing::Values(LockCase{"StoredMode", 7, 7, 7, true},
-                    LockCase{"ReaderInAnotherMode", 7, 2, 7, false},
-                    LockCase{"IndexBeyondTheTableTriesTheDefault", 12, 5, 5, true},
-                    LockCase{"NegativeIndexTriesTheDefault", -1, 5, 5, true}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(ScanReader, LockedWalk,
+                         testing::Values(LockCase{"StoredMode", 7, 7, 7, true},
+                                         LockCase{"ReaderInAnotherMode", 7, 2, 7, false},
+                                         LockCase{"IndexBeyondTheTableTriesTheDefault", 12, 5, 5,
+                                                  true},
+                                         LockCase{"NegativeIndexTriesTheDefault", -1, 5, 5, true}),
+                         CaseName());
 
 class ReplyLength : public testing::TestWithParam<int> {};
 
@@ -259,15 +258,20 @@ TEST_P(ReaderId, IsShownAndMovesTheIdBar) {
   EXPECT_TRUE(rig.ctx.ReaderReady);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ScanReader, ReaderId,
-    testing::Values(IdCase{"FortyTwo", "42", 1, "42", 42},
-                    IdCase{"ZeroWithTheBarAtOne", "00", 1, "00", 1},
-                    // The bar moves to 1 and its handler rewrites the display.
-                    IdCase{"ZeroWithTheBarElsewhere", "00", 30, "01", 1},
-                    IdCase{"NotDigitsAreShownAsTheyCame", "4X", 30, "4X", 30},
-                    IdCase{"Latin1IsShownAsUtf8", "\xB5" "7", 30, "\xC2\xB5" "7", 30}),
-    CaseName());
+INSTANTIATE_TEST_SUITE_P(ScanReader, ReaderId,
+                         testing::Values(IdCase{"FortyTwo", "42", 1, "42", 42},
+                                         IdCase{"ZeroWithTheBarAtOne", "00", 1, "00", 1},
+                                         // The bar moves to 1 and its handler rewrites the display.
+                                         IdCase{"ZeroWithTheBarElsewhere", "00", 30, "01", 1},
+                                         IdCase{"NotDigitsAreShownAsTheyCame", "4X", 30, "4X", 30},
+                                         IdCase{"Latin1IsShownAsUtf8",
+                                                "\xB5"
+                                                "7",
+                                                30,
+                                                "\xC2\xB5"
+                                                "7",
+                                                30}),
+                         CaseName());
 
 TEST(ScanReader, ReportsInTheCurrentLanguage) {
   ReaderRig rig;

@@ -1,9 +1,8 @@
 // The operator's road through the real window and the system's serial channel to
 // qm880-sim on a pseudo-terminal, offscreen, in a configuration folder of its own.
 // The other fifteen ports are linked to a missing device, so no real port is touched.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -41,7 +40,8 @@ class QuietTone final : public Tone {
 // qm880-sim answering as port `number`, for as long as this lives.
 class SimReader {
  public:
-  explicit SimReader(int number) : link_(fs::path(ConfigDir()) / "ports" / ("com" + std::to_string(number))) {
+  explicit SimReader(int number)
+      : link_(fs::path(ConfigDir()) / "ports" / ("com" + std::to_string(number))) {
     fs::create_directories(link_.parent_path());
     for (int p = 1; p <= 16; ++p) {
       if (p == number) continue;
@@ -50,8 +50,8 @@ class SimReader {
       fs::remove(other, ec);
       fs::create_symlink("/nonexistent/tty", other);
     }
-    std::vector<std::string> args = {KELTA_QM880_SIM, "--port", std::to_string(number),
-                                     "--tag", "000004D2", "--quiet"};
+    std::vector<std::string> args = {KELTA_QM880_SIM, "--port",   std::to_string(number),
+                                     "--tag",         "000004D2", "--quiet"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -7,9 +7,12 @@ namespace kelta::test {
 
 const char* FillName(Fill fill) {
   switch (fill) {
-    case Fill::Red: return "Red";
-    case Fill::Yellow: return "Yellow";
-    case Fill::White: return "White";
+    case Fill::Red:
+      return "Red";
+    case Fill::Yellow:
+      return "Yellow";
+    case Fill::White:
+      return "White";
   }
   return "?";
 }

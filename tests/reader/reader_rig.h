@@ -2,9 +2,9 @@
 // real channel and exchange, with the recording window, tone, loop and store.
 #pragma once
 
-#include <string>
-
 #include <gtest/gtest.h>
+
+#include <string>
 
 #include "link/command_set.h"
 #include "link/reader_link.h"

@@ -22,9 +22,9 @@ struct NamedOperation {
 };
 
 const NamedOperation kAllOperations[] = {
-    {"Id", &SetReaderId},        {"BaudRate", &SetReaderBaudRate}, {"Mode", &SetReaderMode},
-    {"Rssi", &SetRssiLevel},     {"Address", &SetAddress},         {"Frequency", &SetFrequency},
-    {"Channel", &SetChannel},    {"Factory", &FactoryDefault},     {"Reset", &ResetReader}};
+    {"Id", &SetReaderId},     {"BaudRate", &SetReaderBaudRate}, {"Mode", &SetReaderMode},
+    {"Rssi", &SetRssiLevel},  {"Address", &SetAddress},         {"Frequency", &SetFrequency},
+    {"Channel", &SetChannel}, {"Factory", &FactoryDefault},     {"Reset", &ResetReader}};
 
 void ExpectFailureEnd(const ReaderRig& rig) {
   EXPECT_EQ(rig.view.FillOf(Ctl::shComm), Fill::Red);
@@ -56,8 +56,7 @@ TEST_P(NotReady, OpensNothingSendsNothingAndAsksForAScan) {
   ExpectFailureEnd(rig);
 }
 
-INSTANTIATE_TEST_SUITE_P(SettingsCommands, NotReady, testing::ValuesIn(kAllOperations),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(SettingsCommands, NotReady, testing::ValuesIn(kAllOperations), CaseName());
 
 struct CommandCase {
   const char* name;
@@ -122,12 +121,12 @@ INSTANTIATE_TEST_SUITE_P(
                     &SetReaderMode, "A00L32", "Set Reader Mode", "Set Reader Mode Ok"},
         CommandCase{"RssiZeroWithTheIdTexts", [](FakeView& v) { v.SetPosition(Ctl::sbID, 12); },
                     &SetRssiLevel, "A00O00", "Set Reader ID = 12", "Set Reader ID Ok"},
-        CommandCase{"RssiTop", [](FakeView& v) { v.SetPosition(Ctl::sbRSSI, 250); },
-                    &SetRssiLevel, "A00OFA", "Set Reader ID = __", "Set Reader ID Ok"},
+        CommandCase{"RssiTop", [](FakeView& v) { v.SetPosition(Ctl::sbRSSI, 250); }, &SetRssiLevel,
+                    "A00OFA", "Set Reader ID = __", "Set Reader ID Ok"},
         CommandCase{"AddressOpening", nullptr, &SetAddress, "A00W060131", "Set Address",
                     "Set Address Ok"},
-        CommandCase{"AddressTop", [](FakeView& v) { v.SetPosition(Ctl::sbAddr, 255); },
-                    &SetAddress, "A00W0601FF", "Set Address", "Set Address Ok"},
+        CommandCase{"AddressTop", [](FakeView& v) { v.SetPosition(Ctl::sbAddr, 255); }, &SetAddress,
+                    "A00W0601FF", "Set Address", "Set Address Ok"},
         CommandCase{"FrequencyOpening", nullptr, &SetFrequency, "A00W0F013B", "Set Freq",
                     "Set Freq Ok"},
         CommandCase{"ChannelOpening", nullptr, &SetChannel, "A00W0B0100", "Set Channel",
@@ -270,8 +269,8 @@ TEST(SettingsCommands, FactoryDefaultSetsTheControlsEvenWithoutAReader) {
   // sbFreq already stands at 59: its handler does not run.
   EXPECT_EQ(rig.view.Logged("position "),
             (Texts{"sbAddr=49", "sbFreq=59", "sbChannel=0", "sbID=1"}));
-  EXPECT_EQ(rig.view.Logged("text pn"),
-            (Texts{"Addr=049", "Channel=000", "ID=01", "Msg=Set Default", "Msg=Set Default Error"}));
+  EXPECT_EQ(rig.view.Logged("text pn"), (Texts{"Addr=049", "Channel=000", "ID=01",
+                                               "Msg=Set Default", "Msg=Set Default Error"}));
   EXPECT_EQ(rig.view.Selection(Ctl::cmbBaudRate), 5);
   EXPECT_EQ(rig.tap.Texts(), Texts(2, "A00B"));
   EXPECT_EQ(rig.settings.ScanBaudRate, kBaudRateTable[9]);

@@ -10,9 +10,9 @@
 namespace kelta::test {
 namespace {
 
-const std::vector<std::string> kNineControls = {"btnExit", "btnScan",   "btnFactory",
+const std::vector<std::string> kNineControls = {"btnExit", "btnScan",     "btnFactory",
                                                 "btnID",   "btnBaudRate", "gbDefault",
-                                                "btnEng",  "btnGB",     "btnBIG5"};
+                                                "btnEng",  "btnGB",       "btnBIG5"};
 
 std::vector<std::string> Switched(const std::vector<std::string>& names, const char* state) {
   std::vector<std::string> entries;
@@ -123,7 +123,8 @@ TEST(ReadCard, ReadingRunsWithTheWindowEnabledAndTheNineControlsOff) {
     if (call == 10) {
       window_enabled.push_back(rig.view.WindowEnabled());
       busy.push_back(rig.view.Busy());
-      for (Ctl ctl : {Ctl::btnExit, Ctl::btnBIG5, Ctl::gbDefault}) EXPECT_FALSE(rig.view.Enabled(ctl));
+      for (Ctl ctl : {Ctl::btnExit, Ctl::btnBIG5, Ctl::gbDefault})
+        EXPECT_FALSE(rig.view.Enabled(ctl));
       EXPECT_TRUE(rig.view.Enabled(Ctl::btnMode));
     }
     return rig.view.TextsOf(Ctl::pnCardID).size() == 3;
@@ -137,7 +138,8 @@ TEST(ReadCard, ReadingRunsWithTheWindowEnabledAndTheNineControlsOff) {
   // cycle: the same line and a beep each time.
   EXPECT_EQ(rig.FramesOf("A00F"), 4);
   const std::string line = "TAG ID : 0000000016  00000010(H)";
-  EXPECT_EQ(rig.view.TextsOf(Ctl::pnCardID), (std::vector<std::string>{line, line, line, line, "TAG ID"}));
+  EXPECT_EQ(rig.view.TextsOf(Ctl::pnCardID),
+            (std::vector<std::string>{line, line, line, line, "TAG ID"}));
   EXPECT_EQ(rig.tone.sounds.size(), 5u);
   // 80 passes of the loop with 1 ms each before every poll, after the 30 ms tag beep.
   ASSERT_EQ(rig.tap.frames.size(), 4u);
@@ -248,11 +250,12 @@ TEST_P(NestedOperation, FailsWithoutDisturbingReading) {
   EXPECT_EQ(rig.tone.sounds[1].hz, 300u);  // the nested failure, after the first tag
 }
 
-INSTANTIATE_TEST_SUITE_P(ReadCard, NestedOperation,
-                         testing::Values(NestedCase{"Mode", &SetReaderMode, "Set Reader Mode", "Set Reader Mode Error"},
-                                         NestedCase{"Address", &SetAddress, "Set Address", "Set Address Error"},
-                                         NestedCase{"Channel", &SetChannel, "Set Channel", "Set Channel Error"}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    ReadCard, NestedOperation,
+    testing::Values(NestedCase{"Mode", &SetReaderMode, "Set Reader Mode", "Set Reader Mode Error"},
+                    NestedCase{"Address", &SetAddress, "Set Address", "Set Address Error"},
+                    NestedCase{"Channel", &SetChannel, "Set Channel", "Set Channel Error"}),
+    CaseName());
 
 TEST(CardTimerExpired, TurnsTheTagLampWhiteAndStopsTheTimer) {
   ReaderRig rig;

@@ -1,7 +1,6 @@
 // The Linux tone, played into a file through ALSA's file plugin set up as the default
 // device in a configuration of the test's own.
 #include <gtest/gtest.h>
-
 #include <stdlib.h>  // setenv
 
 #include <chrono>
@@ -22,9 +21,10 @@ namespace fs = std::filesystem;
 constexpr int kRate = 48000;
 
 fs::path TempDir() {
-  fs::path dir = fs::temp_directory_path() /
-                 ("kelta-tone-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                  "-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  fs::path dir =
+      fs::temp_directory_path() /
+      ("kelta-tone-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   fs::create_directories(dir);
   return dir;
 }
@@ -37,7 +37,8 @@ void UseAlsaConfig(const fs::path& dir, const std::string& default_pcm) {
 
 std::vector<std::int16_t> ReadSamples(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>());
   std::vector<std::int16_t> samples(bytes.size() / 2);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     samples[i] = static_cast<std::int16_t>(static_cast<unsigned char>(bytes[2 * i]) |
