@@ -19,9 +19,8 @@ int main(int argc, char* argv[]) {
   try {
     kelta::InitApplication();
     const std::unique_ptr<kelta::SettingsStore> store = kelta::MakeSystemSettingsStore();
-    kelta::TfrmModule frmModule(kelta::WindowServices{kelta::SystemSerialDevice(),
-                                                      kelta::SystemClock(),
-                                                      kelta::SystemTone(), *store});
+    kelta::TfrmModule frmModule(kelta::WindowServices{
+        kelta::SystemSerialDevice(), kelta::SystemClock(), kelta::SystemTone(), *store});
     frmModule.show();
     return QApplication::exec();
   } catch (const std::exception& error) {

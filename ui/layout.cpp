@@ -17,6 +17,7 @@ std::vector<std::string_view> BaudRateEntries() {
 // GroupBox1 starts at Left 680, beyond the 659-pixel client area: it and its nine
 // controls exist, take their texts and keyboard places, and are never seen.
 const std::vector<ControlRow>& Table() {
+  // clang-format off
   static const std::vector<ControlRow> kTable = {
       // name, kind, parent, left, top, width, height, tab, layout text, ...
       {lblID, K::Label, kWindow, 8, 133, 49, 22, kNoTab, "ID:"},
@@ -68,6 +69,7 @@ const std::vector<ControlRow>& Table() {
        {"RS485 24 bits", "RS485 32 bits", "RS485 40 bits", "RS485 64 bits"}, 1},
       {btnMode, K::Button, kWindow, 8, 326, 345, 43, 22, "Set Reader Mode"},
   };
+  // clang-format on
   return kTable;
 }
 

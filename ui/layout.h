@@ -26,8 +26,8 @@ enum class Kind {
   List,            // drop-down list, choose only; highlight ground, yellow 16 px bold
   CheckBox,        // only the box shows
   GroupBox,
-  Circle,          // lamp
-  RoundRect,       // lamp
+  Circle,     // lamp
+  RoundRect,  // lamp
 };
 
 enum class Picture { None, StandardClose, Simplified, Traditional };

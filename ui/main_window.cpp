@@ -48,9 +48,12 @@ QFont SansFont(const char* family, int pixels, bool bold) {
 
 QColor FillColour(Fill fill) {
   switch (fill) {
-    case Fill::Red: return kRed;
-    case Fill::Yellow: return kYellow;
-    case Fill::White: return kWhite;
+    case Fill::Red:
+      return kRed;
+    case Fill::Yellow:
+      return kYellow;
+    case Fill::White:
+      return kWhite;
   }
   return kWhite;
 }
@@ -75,10 +78,14 @@ class ListEntryDelegate : public QStyledItemDelegate {
 
 QIcon PictureIcon(Picture picture, const QStyle* style) {
   switch (picture) {
-    case Picture::None: return {};
-    case Picture::StandardClose: return style->standardIcon(QStyle::SP_DialogCloseButton);
-    case Picture::Simplified: return QIcon(QStringLiteral(":/kelta/simplified.png"));
-    case Picture::Traditional: return QIcon(QStringLiteral(":/kelta/traditional.png"));
+    case Picture::None:
+      return {};
+    case Picture::StandardClose:
+      return style->standardIcon(QStyle::SP_DialogCloseButton);
+    case Picture::Simplified:
+      return QIcon(QStringLiteral(":/kelta/simplified.png"));
+    case Picture::Traditional:
+      return QIcon(QStringLiteral(":/kelta/traditional.png"));
   }
   return {};
 }
@@ -111,7 +118,8 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
       return panel;
     }
     case Kind::MessageLine: {
-      Panel* panel = MakePanel(Panel::Bevel::Lowered, 1, kActiveCaption, kWhite, value_font, parent);
+      Panel* panel =
+          MakePanel(Panel::Bevel::Lowered, 1, kActiveCaption, kWhite, value_font, parent);
       panel->setText(text);
       return panel;
     }
@@ -181,9 +189,12 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
       box->setAccessibleName(text);
       return box;
     }
-    case Kind::GroupBox: return new QGroupBox(text, parent);
-    case Kind::Circle: return new Lamp(Lamp::Figure::Circle, kWhite, parent);
-    case Kind::RoundRect: return new Lamp(Lamp::Figure::RoundRect, kWhite, parent);
+    case Kind::GroupBox:
+      return new QGroupBox(text, parent);
+    case Kind::Circle:
+      return new Lamp(Lamp::Figure::Circle, kWhite, parent);
+    case Kind::RoundRect:
+      return new Lamp(Lamp::Figure::RoundRect, kWhite, parent);
   }
   return nullptr;
 }
@@ -491,9 +502,7 @@ QString TfrmModule::Msg(int no) const {
   return QString::fromStdString(Catalogue().Text(no, settings_.LanguageIndex));
 }
 
-QScrollBar* TfrmModule::ScrollBar(Ctl ctl) const {
-  return qobject_cast<QScrollBar*>(Control(ctl));
-}
+QScrollBar* TfrmModule::ScrollBar(Ctl ctl) const { return qobject_cast<QScrollBar*>(Control(ctl)); }
 
 QComboBox* TfrmModule::List(Ctl ctl) const { return qobject_cast<QComboBox*>(Control(ctl)); }
 

@@ -1,5 +1,7 @@
 // The main window, offscreen: its first texts, language switching, scroll-bar displays,
 // busy state, window frame and layout. Widgets are found by their object names.
+#include "ui/main_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -21,7 +23,6 @@
 
 #include "tests/widgets/window_fakes.h"
 #include "ui/catalogue.h"
-#include "ui/main_window.h"
 
 // Readable failures.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -70,12 +71,24 @@ struct ShownText {
   const char* suffix;
 };
 constexpr ShownText kShownTexts[] = {
-    {"pnKELTA", 0, ""},      {"pnMsg", 2, ""},        {"pnSerial", 19, " : ________"},
-    {"pnVersion", 21, " : __.__-__"}, {"lblID", 4, ":"}, {"lblBaudRate", 5, ":"},
-    {"pnCardID", 15, ""},    {"btnScan", 18, ""},     {"btnID", 26, ""},
-    {"btnBaudRate", 6, ""},  {"btnReadCard", 7, ""},  {"gbDefault", 10, ""},
-    {"btnFactory", 8, ""},   {"btnExit", 14, ""},     {"btnReset", 56, ""},
-    {"btnMode", 59, ""},     {"btnAddr", 47, ""},     {"btnFreq", 50, ""},
+    {"pnKELTA", 0, ""},
+    {"pnMsg", 2, ""},
+    {"pnSerial", 19, " : ________"},
+    {"pnVersion", 21, " : __.__-__"},
+    {"lblID", 4, ":"},
+    {"lblBaudRate", 5, ":"},
+    {"pnCardID", 15, ""},
+    {"btnScan", 18, ""},
+    {"btnID", 26, ""},
+    {"btnBaudRate", 6, ""},
+    {"btnReadCard", 7, ""},
+    {"gbDefault", 10, ""},
+    {"btnFactory", 8, ""},
+    {"btnExit", 14, ""},
+    {"btnReset", 56, ""},
+    {"btnMode", 59, ""},
+    {"btnAddr", 47, ""},
+    {"btnFreq", 50, ""},
     {"btnChannel", 53, ""},
 };
 
@@ -113,8 +126,8 @@ TEST_F(WindowTest, FirstStartWithoutStoredSettings) {
 }
 
 TEST_F(WindowTest, StoredLanguageShowsItsTextsFromTheFirstPaint) {
-  for (auto [flag, language] : {std::pair{"English", 0}, {"ChineseGB", 1}, {"ChineseBIG5", 2},
-                                {"chinesegb", 0}}) {
+  for (auto [flag, language] :
+       {std::pair{"English", 0}, {"ChineseGB", 1}, {"ChineseBIG5", 2}, {"chinesegb", 0}}) {
     SCOPED_TRACE(flag);
     store_.Put("LanguageFlag", std::string(flag));
     Start();
@@ -136,8 +149,8 @@ TEST_F(WindowTest, StoredLanguageShowsItsTextsFromTheFirstPaint) {
 }
 
 TEST_F(WindowTest, StoredModeIndexIsSelectedAndOutOfRangeShowsNone) {
-  for (auto [stored, selected] : {std::pair{0, 0}, {3, 3}, {11, 11}, {12, -1}, {-1, -1},
-                                  {1000, -1}}) {
+  for (auto [stored, selected] :
+       {std::pair{0, 0}, {3, 3}, {11, 11}, {12, -1}, {-1, -1}, {1000, -1}}) {
     SCOPED_TRACE(stored);
     store_.Put("ScanBaudRateNo", stored);
     Start();
@@ -161,10 +174,14 @@ TEST_F(WindowTest, ScrollBarsWriteTheirDisplaysWithinTheirLimits) {
     const char* shown;
   };
   const Move kMoves[] = {
-      {Ctl::sbRSSI, 1, 1, "pnRSSI", "001"},       {Ctl::sbRSSI, 300, 250, "pnRSSI", "250"},
-      {Ctl::sbID, 7, 7, "pnID", "07"},            {Ctl::sbID, 0, 1, "pnID", "01"},
-      {Ctl::sbID, 100, 99, "pnID", "99"},         {Ctl::sbAddr, 255, 255, "pnAddr", "255"},
-      {Ctl::sbAddr, 256, 255, "pnAddr", "255"},   {Ctl::sbFreq, 0, 0, "pnFreq", "000"},
+      {Ctl::sbRSSI, 1, 1, "pnRSSI", "001"},
+      {Ctl::sbRSSI, 300, 250, "pnRSSI", "250"},
+      {Ctl::sbID, 7, 7, "pnID", "07"},
+      {Ctl::sbID, 0, 1, "pnID", "01"},
+      {Ctl::sbID, 100, 99, "pnID", "99"},
+      {Ctl::sbAddr, 255, 255, "pnAddr", "255"},
+      {Ctl::sbAddr, 256, 255, "pnAddr", "255"},
+      {Ctl::sbFreq, 0, 0, "pnFreq", "000"},
       {Ctl::sbChannel, 5, 5, "pnChannel", "005"},
   };
   for (const Move& move : kMoves) {
@@ -352,15 +369,24 @@ TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThem) {
     QRect geometry;
   };
   const Place kPlaces[] = {
-      {"btnScan", "frmModule", {8, 78, 345, 43}},    {"pnSerial", "frmModule", {8, 48, 169, 28}},
-      {"sbID", "frmModule", {104, 131, 249, 23}},    {"cmbBaudRate", "frmModule", {168, 208, 161, 28}},
-      {"pnMsg", "frmModule", {8, 4, 345, 40}},       {"shComm", "pnMsg", {310, 8, 23, 20}},
-      {"shCard", "frmModule", {10, 435, 29, 20}},    {"gbDefault", "frmModule", {360, 4, 289, 421}},
-      {"btnReset", "gbDefault", {8, 344, 273, 65}},  {"sbRSSI", "gbDefault", {48, 27, 233, 23}},
-      {"btnExit", "frmModule", {360, 464, 289, 33}}, {"btnBIG5", "frmModule", {560, 432, 89, 24}},
-      {"pnKELTA", "frmModule", {8, 501, 641, 21}},   {"chkLock", "frmModule", {336, 212, 17, 17}},
-      {"GroupBox1", "frmModule", {680, 16, 321, 417}}, {"btnChannel", "GroupBox1", {8, 214, 273, 43}},
-      {"cmbRS485", "frmModule", {184, 296, 169, 28}}, {"btnMode", "frmModule", {8, 326, 345, 43}},
+      {"btnScan", "frmModule", {8, 78, 345, 43}},
+      {"pnSerial", "frmModule", {8, 48, 169, 28}},
+      {"sbID", "frmModule", {104, 131, 249, 23}},
+      {"cmbBaudRate", "frmModule", {168, 208, 161, 28}},
+      {"pnMsg", "frmModule", {8, 4, 345, 40}},
+      {"shComm", "pnMsg", {310, 8, 23, 20}},
+      {"shCard", "frmModule", {10, 435, 29, 20}},
+      {"gbDefault", "frmModule", {360, 4, 289, 421}},
+      {"btnReset", "gbDefault", {8, 344, 273, 65}},
+      {"sbRSSI", "gbDefault", {48, 27, 233, 23}},
+      {"btnExit", "frmModule", {360, 464, 289, 33}},
+      {"btnBIG5", "frmModule", {560, 432, 89, 24}},
+      {"pnKELTA", "frmModule", {8, 501, 641, 21}},
+      {"chkLock", "frmModule", {336, 212, 17, 17}},
+      {"GroupBox1", "frmModule", {680, 16, 321, 417}},
+      {"btnChannel", "GroupBox1", {8, 214, 273, 43}},
+      {"cmbRS485", "frmModule", {184, 296, 169, 28}},
+      {"btnMode", "frmModule", {8, 326, 345, 43}},
   };
   for (const Place& place : kPlaces) {
     QWidget* widget = Find(place.name);
@@ -379,11 +405,11 @@ TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThem) {
 
 TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
   Start();
-  const char* kOrder[] = {"btnScan", "sbID",    "btnID",   "cmbBaudRate", "btnBaudRate",
-                          "btnReadCard", "btnExit", "btnReset", "sbRSSI", "btnRSSI",
-                          "btnEng",  "btnGB",   "btnBIG5", "chkLock",     "btnFactory",
-                          "sbAddr",  "btnAddr", "sbFreq",  "btnFreq",     "sbChannel",
-                          "btnChannel", "cmbWiegand", "cmbRS485", "btnMode"};
+  const char* kOrder[] = {"btnScan",     "sbID",       "btnID",    "cmbBaudRate", "btnBaudRate",
+                          "btnReadCard", "btnExit",    "btnReset", "sbRSSI",      "btnRSSI",
+                          "btnEng",      "btnGB",      "btnBIG5",  "chkLock",     "btnFactory",
+                          "sbAddr",      "btnAddr",    "sbFreq",   "btnFreq",     "sbChannel",
+                          "btnChannel",  "cmbWiegand", "cmbRS485", "btnMode"};
   QWidget* widget = Find("btnScan");
   for (const char* expected : kOrder) {
     EXPECT_EQ(widget->objectName(), expected);
@@ -434,12 +460,11 @@ TEST_F(WindowTest, NoTextIsClipped) {
     const char* suffix;
   };
   const Line kLines[] = {
-      {2, ""},         {18, " ...."},   {22, " : #16"}, {23, " : #16)"}, {24, " : #16)"},
-      {25, ""},        {26, ""},        {27, ""},       {28, ""},        {32, ""},
-      {33, ""},        {34, ""},        {38, ""},       {39, ""},        {40, ""},
-      {47, ""},        {48, ""},        {49, ""},       {50, ""},        {51, ""},
-      {52, ""},        {53, ""},        {54, ""},       {55, ""},        {56, ""},
-      {57, ""},        {58, ""},        {59, ""},       {60, ""},        {61, ""},
+      {2, ""},  {18, " ...."}, {22, " : #16"}, {23, " : #16)"}, {24, " : #16)"}, {25, ""},
+      {26, ""}, {27, ""},      {28, ""},       {32, ""},        {33, ""},        {34, ""},
+      {38, ""}, {39, ""},      {40, ""},       {47, ""},        {48, ""},        {49, ""},
+      {50, ""}, {51, ""},      {52, ""},       {53, ""},        {54, ""},        {55, ""},
+      {56, ""}, {57, ""},      {58, ""},       {59, ""},        {60, ""},        {61, ""},
   };
   // Centred text that stays clear of the lamp at the right end of the line.
   const QWidget* lamp = Find("shComm");
@@ -453,7 +478,9 @@ TEST_F(WindowTest, NoTextIsClipped) {
     const QString open_error = Msg(16, language) + " : 16 " + Msg(17, language);
     EXPECT_LE(line_metrics.horizontalAdvance(open_error), line_width);
 
-    QTest::mouseClick(Find(language == 0 ? "btnEng" : language == 1 ? "btnGB" : "btnBIG5"),
+    QTest::mouseClick(Find(language == 0   ? "btnEng"
+                           : language == 1 ? "btnGB"
+                                           : "btnBIG5"),
                       Qt::LeftButton);
     for (const ShownText& shown : kShownTexts) {
       QWidget* widget = Find(shown.control);

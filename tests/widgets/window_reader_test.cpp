@@ -77,8 +77,8 @@ TEST_F(WindowReaderTest, TagReadingEndsOnTheNestedSecondPress) {
   QTimer::singleShot(0, window_.get(), [&] {
     // The group box takes the controls inside it along; the window itself stays enabled.
     seen_reading = window_->Context().TagReadActive && !Button("btnExit")->isEnabled() &&
-                   !Button("btnRSSI")->isEnabled() &&
-                   window_->isEnabled() && TextOf("btnReadCard") == "Cancel Read TAG";
+                   !Button("btnRSSI")->isEnabled() && window_->isEnabled() &&
+                   TextOf("btnReadCard") == "Cancel Read TAG";
     Button("btnReadCard")->click();
   });
   Button("btnReadCard")->click();
