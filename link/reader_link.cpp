@@ -65,8 +65,8 @@ std::string ReplyFrame(std::string_view body) {
 }
 
 // The wait counts from the end of the send and is tested only after an idle read, so a
-// reply that is still streaming is never cut off. The tick counter wraps; the unsigned
-// difference does not mind.
+// reply that is still streaming is not cut off (only a stream without end is, below).
+// The tick counter wraps; the unsigned difference does not mind.
 bool ReaderLink::SendCommand(std::string_view text) {
   reply_buffer_.fill(0);
   reply_length_ = 0;
@@ -87,16 +87,25 @@ bool ReaderLink::SendCommand(std::string_view text) {
 
   const std::uint32_t start = clock_.Ticks();
   std::uint32_t elapsed = 0;
+  bool overrun = false;
   for (;;) {
     std::uint8_t b = 0;
     if (port_.ReadByte(&b) > 0) {
       reply_buffer_[static_cast<std::size_t>(reply_length_)] = b;
-      if (++reply_length_ == kReplyBufferSize) reply_length_ = 0;
+      const bool wrapped = ++reply_length_ == kReplyBufferSize;
+      if (wrapped) reply_length_ = 0;
       if (b == kFrameEnd && reply_buffer_[0] == kReplyStart) {
         reply_buffer_[static_cast<std::size_t>(reply_length_)] = 0;
         const auto* first = reply_buffer_.data();
         reply_text_.assign(first, std::find(first, first + kReplyBufferSize, std::uint8_t{0}));
         return ReplyChecksumOk();
+      }
+      // A line that never falls idle would hold the wait, and the disabled window, for
+      // ever. Once the limit has passed, a reply still gets one whole buffer of bytes to
+      // complete in; then the wait ends. The clock is read once per buffer.
+      if (wrapped) {
+        if (overrun) return false;
+        overrun = clock_.Ticks() - start > kReplyWaitMs;
       }
     } else {
       pump_.ProcessMessages();
