@@ -25,7 +25,13 @@ function(kelta_add_gtest target)
     set_tests_properties(${target} PROPERTIES LABELS "windows;${arg_LABELS}" TIMEOUT 300
       FIXTURES_REQUIRED wine_prefix)
   else()
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST
-      PROPERTIES LABELS "${arg_LABELS}" TIMEOUT 120)
+    # An empty LABELS would swallow the next property name: pass it only when given.
+    # Discovery at test time flattens lists, so a test case carries the first label.
+    set(props TIMEOUT 120)
+    if(arg_LABELS)
+      list(GET arg_LABELS 0 label)
+      list(APPEND props LABELS ${label})
+    endif()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
   endif()
 endfunction()
