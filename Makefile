@@ -1,5 +1,5 @@
 # The front door. `make demo` and `make test` install what is missing, build and run.
-.PHONY: all deps build demo test test-native test-windows test-asan bench fuzz package install clean
+.PHONY: all deps build demo test test-native test-windows test-asan bench figures fuzz package install clean
 
 all: build
 
@@ -38,6 +38,9 @@ test-asan: deps
 
 bench: build
 	scripts/bench
+
+figures: build
+	scripts/figures
 
 fuzz:
 	@scripts/install-deps clang libclang-rt-14-dev
