@@ -238,6 +238,51 @@ TEST_F(PtyFaults, EndlessStreamOnARealLineEndsTheScan) {
   EXPECT_FALSE(w.port.IsOpen());
 }
 
+// Another process holds the port (through the same channel, so with its lock): reading
+// and scanning report it as they report any port that will not open, and once it is let
+// go the next scan finds the reader there.
+TEST_F(PtyFaults, PortHeldByAnotherProcess) {
+  ASSERT_TRUE(StartSim({"--tag", "000004D2"}));
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  const pid_t holder = fork();
+  ASSERT_GE(holder, 0);
+  if (holder == 0) {
+    const PortHandleType h = SystemSerialDevice().Open(kPort);
+    const char ok = h != kInvalidPortHandle ? 'y' : 'n';
+    (void)!write(ready[1], &ok, 1);
+    char c;
+    (void)!read(release[0], &c, 1);
+    _exit(0);
+  }
+  char ok = 0;
+  ASSERT_EQ(read(ready[0], &ok, 1), 1);
+  ASSERT_EQ(ok, 'y');
+
+  World w(SystemSerialDevice());
+  w.MakeReady(5);
+  // Should the port open after all, reading ends on a press instead of running for ever.
+  w.pump.hook = [&w](int call) {
+    if (w.ctx.TagReadActive && call > 500) ReadCard(w.ctx);
+  };
+  ReadCard(w.ctx);
+  EXPECT_EQ(w.view.Text(Ctl::pnMsg), "Open COM : " + std::to_string(kPort) + " Error");
+  EXPECT_FALSE(w.ctx.TagReadActive);
+  w.ctx.ReaderReady = false;
+  w.view.SetChecked(Ctl::chkLock, true);
+  ScanReader(w.ctx);
+  EXPECT_FALSE(w.ctx.ReaderReady);
+  EXPECT_EQ(w.view.Text(Ctl::pnMsg), Catalogue().Text(25, 0));
+  EXPECT_TRUE(w.view.WindowEnabled());
+
+  (void)!write(release[1], "x", 1);
+  waitpid(holder, nullptr, 0);
+  for (const int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  ScanReader(w.ctx);
+  EXPECT_TRUE(w.ctx.ReaderReady);
+}
+
 int OpenDescriptors() {
   int n = 0;
   DIR* dir = opendir("/proc/self/fd");
