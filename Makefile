@@ -10,7 +10,12 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-demo: build
+# The demo needs only the program, the simulator and the screen grabber (no tests, no
+# Windows tool chain).
+demo:
+	@KELTA_NO_WINDOWS=1 scripts/install-deps
+	cmake --preset default
+	cmake --build --preset default --target qm880-config qm880-sim qm880-grab-screen
 	scripts/demo
 
 test: deps
