@@ -38,7 +38,8 @@ class ReaderLink {
   SerialPort& Port() { return port_; }
 
   // Sends `text` framed and waits for a reply; true for a complete reply with a right
-  // checksum within the time limit.
+  // checksum within the time limit. Bytes that keep coming hold the wait past the limit,
+  // but only for one more buffer's worth once the limit is seen passed.
   bool SendCommand(std::string_view text);
   bool ReplyChecksumOk() const;
 
