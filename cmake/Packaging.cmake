@@ -15,8 +15,11 @@ if(NOT WIN32)
   # udev reads /usr/lib/udev/rules.d on Debian (merged /usr).
   install(FILES packaging/60-kelta-qm880.rules DESTINATION lib/udev/rules.d)
 endif()
-install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING
+# Named after the package, where Debian looks for a package's documents; the README's
+# links to docs/ keep working there.
+set(KELTA_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/kelta-reader-config")
+install(FILES README.md DESTINATION ${KELTA_DOCDIR})
+install(DIRECTORY docs/ DESTINATION ${KELTA_DOCDIR}/docs FILES_MATCHING
         PATTERN "*.md" PATTERN "*.png")
 
 set(CPACK_PACKAGE_NAME "kelta-reader-config")
