@@ -31,7 +31,10 @@ test-native: deps
 	cmake --build --preset default
 	ctest --preset default
 
+# The Windows serial tests run against the native simulator.
 test-windows: deps
+	cmake --preset default
+	cmake --build --preset default --target qm880-sim
 	cmake --preset windows-cross
 	cmake --build --preset windows-cross
 	ctest --preset windows-cross
