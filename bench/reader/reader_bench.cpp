@@ -8,10 +8,7 @@
 //
 // The other fifteen ports are linked to a missing device, so no real port is touched.
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -27,10 +24,9 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "reader/operations.h"
+#include "sim/sim_process.h"
 #include "tests/reader/reader_fakes.h"
 #include "ui/settings.h"
-
-extern char** environ;
 
 namespace kelta {
 namespace {
@@ -49,18 +45,6 @@ class SilentTone final : public Tone {
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-fs::path PortsDir() {
-  const fs::path dir = fs::path(getenv("XDG_CONFIG_HOME")) / "KELTA" / "ReaderConfig" / "ports";
-  fs::create_directories(dir);
-  return dir;
-}
-
-void LinkPort(int number, const fs::path& target) {
-  const fs::path link = PortsDir() / ("com" + std::to_string(number));
-  fs::remove(link);
-  fs::create_symlink(target, link);
 }
 
 struct World {
@@ -100,34 +84,10 @@ double WalkRatio() {
   return ms / floor;
 }
 
-pid_t StartSim(int port) {
-  const std::string sim = KELTA_QM880_SIM;
-  const std::string port_arg = std::to_string(port);
-  std::vector<std::string> args = {sim, "--port", port_arg, "--tag", "000004D2", "--quiet"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, sim.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  // Ready once its link stands.
-  const fs::path link = PortsDir() / ("com" + port_arg);
-  for (int i = 0; i < 500 && pid > 0; ++i) {
-    std::error_code ec;
-    if (fs::is_symlink(link, ec) && fs::read_symlink(link, ec) != "/nonexistent/tty") break;
-    usleep(10000);
-  }
-  return pid;
-}
-
 void PollRatio() {
   constexpr int kPort = 2;
-  fs::remove(PortsDir() / ("com" + std::to_string(kPort)));
-  const pid_t sim = StartSim(kPort);
-  if (sim <= 0) {
+  SimProcess sim(kPort, {"--tag", "000004D2"});
+  if (!sim.Ready()) {
     std::printf("poll: qm880-sim did not start\n");
     return;
   }
@@ -170,8 +130,6 @@ void PollRatio() {
       "ratio %.4f\n",
       period, exchange_ms, answered, kExchanges, floor, period / floor);
 
-  kill(sim, SIGTERM);
-  waitpid(sim, nullptr, 0);
 }
 
 }  // namespace

@@ -7,13 +7,13 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,10 +23,9 @@
 #include "platform/config_dir.h"
 #include "reader/context.h"
 #include "reader/operations.h"
+#include "sim/sim_process.h"
 #include "tests/reader/reader_fakes.h"
 #include "ui/catalogue.h"
-
-extern char** environ;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KELTA_ASAN 1
@@ -84,10 +83,9 @@ class PtyFaults : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     root_ = pattern;
     ::setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
-    ports_ = fs::path(ConfigDir()) / "ports";
-    fs::create_directories(ports_);
     // No real port is ever touched: every other number names a missing device.
-    for (int p = 1; p <= 16; ++p) Link(p, "/nonexistent/tty");
+    LinkOtherPortsToNothing(kPort);
+    LinkPort(kPort, "/nonexistent/tty");
   }
   void TearDown() override {
     StopSim();
@@ -95,44 +93,15 @@ class PtyFaults : public ::testing::Test {
     fs::remove_all(root_, ignored);
   }
 
-  void Link(int number, const fs::path& target) {
-    const fs::path link = ports_ / ("com" + std::to_string(number));
-    std::error_code ignored;
-    fs::remove(link, ignored);
-    fs::create_symlink(target, link);
-  }
-
   // qm880-sim as COM`kPort`; true once its link points at its pty.
-  bool StartSim(std::vector<std::string> extra) {
-    fs::remove(ports_ / ("com" + std::to_string(kPort)));
-    std::vector<std::string> args = {KELTA_QM880_SIM, "--port", std::to_string(kPort), "--quiet"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&sim_, argv[0], &actions, nullptr, argv.data(), environ) != 0) sim_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    const fs::path link = ports_ / ("com" + std::to_string(kPort));
-    for (int i = 0; i < 500 && sim_ > 0; ++i) {
-      std::error_code ec;
-      if (fs::is_symlink(link, ec)) return true;
-      usleep(10000);
-    }
-    return false;
+  bool StartSim(const std::vector<std::string>& extra) {
+    sim_.emplace(kPort, extra);
+    return sim_->Ready();
   }
-  void StopSim() {
-    if (sim_ > 0) {
-      kill(sim_, SIGTERM);
-      waitpid(sim_, nullptr, 0);
-      sim_ = -1;
-    }
-  }
+  void StopSim() { sim_.reset(); }
 
-  fs::path root_, ports_;
-  pid_t sim_ = -1;
+  fs::path root_;
+  std::optional<SimProcess> sim_;
 };
 
 // The reader operations on the system's channel, clock and a recording window.
@@ -208,7 +177,7 @@ TEST_F(PtyFaults, PtyMasterClosedDuringTagReading) {
   ASSERT_GE(master, 0);
   ASSERT_EQ(grantpt(master), 0);
   ASSERT_EQ(unlockpt(master), 0);
-  Link(kPort, ptsname(master));
+  LinkPort(kPort, ptsname(master));
   CountingDevice device(SystemSerialDevice());
   World w(device);
   ReadThroughAHangup(w, device, [&] {

@@ -1,81 +1,29 @@
 // The operator's road through the real window and the system's serial channel to
 // qm880-sim on a pseudo-terminal, offscreen, in a configuration folder of its own.
 // The other fifteen ports are linked to a missing device, so no real port is touched.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <filesystem>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/clock.h"
-#include "platform/config_dir.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
+#include "sim/sim_process.h"
 #include "ui/main_window.h"
-
-extern char** environ;
 
 namespace kelta {
 namespace {
 
-namespace fs = std::filesystem;
-
 class QuietTone final : public Tone {
  public:
   void Beep(unsigned, unsigned) override {}
-};
-
-// qm880-sim answering as port `number`, for as long as this lives.
-class SimReader {
- public:
-  explicit SimReader(int number)
-      : link_(fs::path(ConfigDir()) / "ports" / ("com" + std::to_string(number))) {
-    fs::create_directories(link_.parent_path());
-    for (int p = 1; p <= 16; ++p) {
-      if (p == number) continue;
-      const fs::path other = link_.parent_path() / ("com" + std::to_string(p));
-      std::error_code ec;
-      fs::remove(other, ec);
-      fs::create_symlink("/nonexistent/tty", other);
-    }
-    std::vector<std::string> args = {KELTA_QM880_SIM, "--port",   std::to_string(number),
-                                     "--tag",         "000004D2", "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; i < 500 && pid_ > 0 && !Ready(); ++i) usleep(10000);
-  }
-  ~SimReader() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool Ready() const {
-    std::error_code ec;
-    return fs::is_symlink(link_, ec);
-  }
-
- private:
-  fs::path link_;
-  pid_t pid_ = -1;
 };
 
 class ReaderEndToEnd : public ::testing::Test {
@@ -106,7 +54,8 @@ class ReaderEndToEnd : public ::testing::Test {
 };
 
 TEST_F(ReaderEndToEnd, ScanFindsTheReaderAndTagsAreReadUntilTheSecondPress) {
-  SimReader sim(3);
+  LinkOtherPortsToNothing(3);
+  SimProcess sim(3, {"--tag", "000004D2"});
   ASSERT_TRUE(sim.Ready());
   Open();
 
@@ -136,7 +85,8 @@ TEST_F(ReaderEndToEnd, ScanFindsTheReaderAndTagsAreReadUntilTheSecondPress) {
 }
 
 TEST_F(ReaderEndToEnd, SettingsReachTheReaderAndANewBaudRateIsFoundAfterARestart) {
-  SimReader sim(4);
+  LinkOtherPortsToNothing(4);
+  SimProcess sim(4, {"--tag", "000004D2"});
   ASSERT_TRUE(sim.Ready());
   Open();
   Click(Ctl::btnScan);
