@@ -132,11 +132,3 @@ TEST_F(ReaderEndToEnd, SettingsReachTheReaderAndANewBaudRateIsFoundAfterARestart
 
 }  // namespace
 }  // namespace kelta
-
-int main(int argc, char* argv[]) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  kelta::InitApplication();
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -504,15 +503,3 @@ TEST_F(WindowTest, NoTextIsClipped) {
 
 }  // namespace
 }  // namespace kelta
-
-int main(int argc, char* argv[]) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  // The window never touches the user's settings in these tests (they use a store in
-  // memory); a temporary configuration folder makes sure of it.
-  QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-  QApplication app(argc, argv);
-  kelta::InitApplication();
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -6,7 +6,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -100,13 +99,3 @@ TEST_F(WindowReaderTest, TagReadingEndsOnTheNestedSecondPress) {
 
 }  // namespace
 }  // namespace kelta
-
-int main(int argc, char* argv[]) {
-  qputenv("QT_QPA_PLATFORM", "offscreen");
-  QTemporaryDir config;
-  qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-  QApplication app(argc, argv);
-  kelta::InitApplication();
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
