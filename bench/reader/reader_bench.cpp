@@ -33,31 +33,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using test::EventLog;
-using test::FakePump;
-using test::FakeView;
-using test::MemoryStore;
-
-class SilentTone final : public Tone {
- public:
-  void Beep(unsigned, unsigned) override {}
-};
 
 double MsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
-
-struct World {
-  EventLog log;
-  SerialPort port{SystemSerialDevice(), SystemClock()};
-  FakePump pump;
-  ReaderLink link{port, SystemClock(), pump};
-  FakeView view{log};
-  SilentTone tone;
-  Settings settings;
-  MemoryStore store{log};
-  ReaderContext ctx{link, SystemClock(), pump, tone, view, settings, store};
-};
 
 double WalkRatio() {
   // A pseudo-terminal that opens and never answers.
@@ -71,7 +50,7 @@ double WalkRatio() {
   for (int p = 1; p <= 16; ++p)
     LinkPort(p, p == 1 ? fs::path(slave) : fs::path("/nonexistent/tty"));
 
-  World w;
+  test::SystemRig w(SystemSerialDevice());
   w.view.SetChecked(Ctl::chkLock, false);
   const auto start = Clock::now();
   ScanReader(w.ctx);
@@ -92,7 +71,7 @@ void PollRatio() {
     return;
   }
 
-  World w;
+  test::SystemRig w(SystemSerialDevice());
   w.settings.ScanCommNo = kPort;
   w.settings.ScanBaudRate = kBaudRateTable[kDefaultModeIndex];
   w.settings.ScanBaudRateNo = kDefaultModeIndex;

@@ -43,12 +43,6 @@ using WallClock = std::chrono::steady_clock;
 
 constexpr int kPort = 4;
 
-class QuietTone final : public Tone {
- public:
-  void Beep(unsigned hz, unsigned) override { last_hz = hz; }
-  unsigned last_hz = 0;
-};
-
 // Counts the channel's reads of the system's device.
 class CountingDevice final : public SerialDevice {
  public:
@@ -105,17 +99,8 @@ class PtyFaults : public ::testing::Test {
 };
 
 // The reader operations on the system's channel, clock and a recording window.
-struct World {
-  explicit World(SerialDevice& device) : port(device, SystemClock()) {}
-  EventLog log;
-  SerialPort port;
-  FakePump pump;
-  ReaderLink link{port, SystemClock(), pump};
-  FakeView view{log};
-  QuietTone tone;
-  Settings settings;
-  MemoryStore store{log};
-  ReaderContext ctx{link, SystemClock(), pump, tone, view, settings, store};
+struct World : test::SystemRig {
+  using SystemRig::SystemRig;
 
   void MakeReady(int mode) {
     settings.ScanCommNo = kPort;

@@ -10,12 +10,16 @@
 #include <variant>
 #include <vector>
 
+#include "link/reader_link.h"
+#include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
+#include "reader/context.h"
 #include "reader/view.h"
 #include "sim/virtual_clock.h"
+#include "ui/settings.h"
 
 namespace kelta::test {
 
@@ -169,6 +173,28 @@ class LineTap final : public SerialDevice {
   std::uint32_t pending_start_ = 0;
   std::uint32_t pending_quiet_ = 0;
   std::uint32_t last_io_ = 0;
+};
+
+// A tone that takes no time and remembers the last frequency.
+class SilentTone final : public Tone {
+ public:
+  void Beep(unsigned hz, unsigned) override { last_hz = hz; }
+  unsigned last_hz = 0;
+};
+
+// The reader operations on a real serial device and the system's clock, with a recording
+// window: for the tests and benchmarks that go through the system's own channel.
+struct SystemRig {
+  explicit SystemRig(SerialDevice& device) : port(device, SystemClock()) {}
+  EventLog log;
+  SerialPort port;
+  FakePump pump;
+  ReaderLink link{port, SystemClock(), pump};
+  FakeView view{log};
+  SilentTone tone;
+  Settings settings;
+  MemoryStore store{log};
+  ReaderContext ctx{link, SystemClock(), pump, tone, view, settings, store};
 };
 
 }  // namespace kelta::test
