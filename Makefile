@@ -1,5 +1,5 @@
 # The front door. `make demo` and `make test` install what is missing, build and run.
-.PHONY: all deps build demo test test-native test-windows test-asan bench figures fuzz package install clean
+.PHONY: all deps build demo test test-native test-windows test-asan bench figures fuzz fuzz-ci package install clean
 
 all: build
 
@@ -53,6 +53,11 @@ figures: build
 fuzz:
 	@scripts/install-deps clang libclang-rt-14-dev
 	scripts/fuzz
+
+# Every fuzz target for a fixed seed and number of runs: what CI runs.
+fuzz-ci:
+	@KELTA_NO_WINDOWS=1 scripts/install-deps clang libclang-rt-14-dev
+	scripts/fuzz --ci
 
 package: build
 	cd build/default && cpack -G DEB

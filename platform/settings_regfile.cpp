@@ -305,6 +305,7 @@ std::optional<RegFile> RegFile::Parse(std::string_view text) {
             data += TrimLeft(lines[i]);
           }
         }
+        item.open_continuation = cut_short;
         const DataKind kind = cut_short ? DataKind::Unreadable : ParseData(data, &item.value);
         item.kind = kind == DataKind::Value    ? Kind::Value
                     : kind == DataKind::Remove ? Kind::Remove
@@ -325,7 +326,18 @@ bool RegFile::HasKey(std::string_view key) const {
   return false;
 }
 
+// Read after a hex list left open at the end of the file, a line becomes part of the
+// list. This one ends the list (which stays as unreadable as it was) whatever its last
+// line ends in, so that what a save adds after it stands on its own; a blank line would
+// not, after a line ending in two backslashes.
+RegFile::Item RegFile::ClosingLine() {
+  return Item{Kind::Other, {"; (the hex value above was cut short)"}, {}, {}};
+}
+
 void RegFile::CreateKey(std::string_view key) {
+  if (items_.back().open_continuation) {
+    items_.push_back(ClosingLine());
+  }
   if (!IsBlankLine(items_.back().lines)) {
     items_.push_back(Item{Kind::Other, {""}, {}, {}});
   }
@@ -387,7 +399,11 @@ void RegFile::Set(std::string_view key, std::string_view name, const RegValue& v
     }
   }
   if (!placed) {
-    items.insert(items.begin() + static_cast<std::ptrdiff_t>(end_of_key), std::move(fresh));
+    auto at = items.begin() + static_cast<std::ptrdiff_t>(end_of_key);
+    if (end_of_key > 0 && items[end_of_key - 1].open_continuation) {
+      at = items.insert(at, ClosingLine()) + 1;
+    }
+    items.insert(at, std::move(fresh));
   }
   items_ = std::move(items);
 }

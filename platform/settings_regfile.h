@@ -70,7 +70,11 @@ class RegFile {
     std::vector<std::string> lines;  // as read, without line ends
     std::string name;                // the key of a Key item, the value name otherwise
     RegValue value;
+    // A hex list whose last line ends in a backslash with no line after it: whatever
+    // follows it in the text would be read as more of the list.
+    bool open_continuation = false;
   };
+  static Item ClosingLine();
   std::vector<Item> items_;
 };
 

@@ -353,6 +353,40 @@ TEST_F(RegFileTest, WritingANameInOtherCaseReplacesTheValue) {
                 "\"ScanBaudRate\"=\"9600,e,8,1\"\r\n");
 }
 
+// Lines that a hand edit or a cut left open, right where a save adds its values: every
+// saved value reads back after the save, and the lines that were there stay as they were.
+TEST_F(RegFileTest, SavedValuesSurviveLinesLeftOpenBeforeThem) {
+  const std::string other = "[HKEY_LOCAL_MACHINE\\Software\\Other]\r\n";
+  const std::string cases[] = {
+      kHeader + "\"Blob\"=hex:00,01,\\",
+      kHeader + "\"Blob\"=hex:00,01,\\ \\  \r\n",
+      kHeader + "\"Blob\"=hex(2):41,\\\r\n  42,\\\r\n",
+      "REGEDIT4\r\n" + other + "\"Blob\"=hex:00,\\\\\r\n",
+      kHeader + "\"Comment\"=\"cut \\",
+      kHeader + "\"ScanCommNo\"=dword:00000004",
+      "\xEF\xBB\xBF" + kHeader + "\"LanguageFlag\"=hex:41,\\\n",
+      "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Software\\KELTA\\ReaderConfig",
+  };
+  const Settings saved{7, "57600,n,8,1", 8, "ChineseGB", 1};
+  for (const std::string& text : cases) {
+    SCOPED_TRACE(text);
+    Store(text);
+    SaveScanSettings(*MakeSystemSettingsStore(), saved);
+    SaveLanguage(*MakeSystemSettingsStore(), saved);
+    ExpectSettings(Load(), saved);
+    const std::string after = ReadAll(file_).value_or("");
+    std::istringstream lines(text.substr(text.rfind("REGEDIT4")));
+    for (std::string line; std::getline(lines, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      // The saved values' own lines are replaced.
+      if (line.find("ScanCommNo") == std::string::npos &&
+          line.find("LanguageFlag") == std::string::npos) {
+        EXPECT_NE(after.find(line + "\r\n"), std::string::npos) << line;
+      }
+    }
+  }
+}
+
 // Random bytes, a valid file cut at every length and a valid file with bytes flipped:
 // nothing crashes, a file whose key cannot be found gives the defaults, and writing a
 // file out and reading it again finds the same values.
