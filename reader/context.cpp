@@ -1,6 +1,6 @@
 #include "reader/context.h"
 
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 
 namespace kelta {
 

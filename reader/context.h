@@ -8,7 +8,7 @@
 #include "platform/settings_store.h"
 #include "platform/tone.h"
 #include "reader/view.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace kelta {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "reader/operations.h"
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 #include "ui/layout.h"
 
 namespace kelta {

@@ -16,7 +16,7 @@
 #include "platform/tone.h"
 #include "reader/context.h"
 #include "reader/view.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 class QComboBox;
 class QScrollBar;

@@ -15,7 +15,7 @@
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 #include "ui/layout.h"
 #include "ui/main_window.h"
 

@@ -26,7 +26,7 @@
 #include "reader/operations.h"
 #include "sim/sim_process.h"
 #include "tests/reader/reader_fakes.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace kelta {
 namespace {

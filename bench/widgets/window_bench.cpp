@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "tests/widgets/window_fakes.h"
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 #include "ui/main_window.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/settings_regfile.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "reader/operations.h"
 #include "sim/sim_process.h"
 #include "tests/reader/reader_fakes.h"
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KELTA_ASAN 1

@@ -19,7 +19,7 @@
 #include "platform/config_dir.h"
 #include "platform/settings_regfile.h"
 #include "platform/settings_store.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace kelta {
 namespace {

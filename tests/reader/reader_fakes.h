@@ -19,7 +19,7 @@
 #include "reader/context.h"
 #include "reader/view.h"
 #include "sim/virtual_clock.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace kelta::test {
 

@@ -12,8 +12,8 @@
 #include "reader/context.h"
 #include "sim/sim_line.h"
 #include "tests/reader/reader_fakes.h"
-#include "ui/catalogue.h"
-#include "ui/settings.h"
+#include "catalogue/catalogue.h"
+#include "settings/settings.h"
 
 namespace kelta::test {
 

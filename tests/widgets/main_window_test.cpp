@@ -21,7 +21,7 @@
 #include <string>
 
 #include "tests/widgets/window_fakes.h"
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 
 // Readable failures.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

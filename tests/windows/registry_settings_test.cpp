@@ -4,7 +4,7 @@
 
 #include "platform/settings_store.h"
 #include "registry_helpers.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace kelta {
 namespace {

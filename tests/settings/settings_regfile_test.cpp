@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/config_dir.h"
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 namespace kelta {
 namespace {
@@ -40,7 +40,7 @@ void WriteAll(const fs::path& path, const std::string& text) {
 }
 
 std::string Golden(const char* name) {
-  const std::optional<std::string> text = ReadAll(fs::path(KELTA_UI_TEST_DATA) / name);
+  const std::optional<std::string> text = ReadAll(fs::path(KELTA_SETTINGS_TEST_DATA) / name);
   EXPECT_TRUE(text.has_value()) << name;
   return text.value_or("");
 }

@@ -1,4 +1,4 @@
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 
 #include <cassert>
 #include <cstdio>
@@ -105,7 +105,7 @@ MessageTable::MessageTable() {
         // The table is fixed: a text its column cannot hold is a fault of the program,
         // never something to paper over with a substitute character.
         std::fprintf(stderr, "message %d, language %d cannot be encoded\n", message, language);
-        assert(!"catalogue text not encodable");
+        assert(false && "catalogue text not encodable");
         throw std::logic_error("catalogue text not encodable");
       }
       entries_[message][language] = std::move(*bytes);

@@ -1,6 +1,6 @@
 // The rules of loading and saving, against a store in memory that records its calls
 // and fails where a test tells it to.
-#include "ui/settings.h"
+#include "settings/settings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/catalogue.h"
+#include "catalogue/catalogue.h"
 
 #include <gtest/gtest.h>
 
