@@ -1,5 +1,5 @@
 # The front door. `make demo` and `make test` install what is missing, build and run.
-.PHONY: all deps build demo test test-native test-windows test-asan bench figures fuzz fuzz-ci package install clean
+.PHONY: all deps build demo test test-native test-windows test-asan bench figures fuzz fuzz-ci package package-check install clean
 
 all: build
 
@@ -62,6 +62,11 @@ fuzz-ci:
 package: build
 	cd build/default && cpack -G DEB
 	@ls -1 build/default/packages/*.deb
+
+# Debian's checker on the package: no error and no warning may stand.
+package-check: package
+	@scripts/install-deps lintian
+	scripts/check-package build/default/packages/kelta-reader-config_*_amd64.deb
 
 install: build
 	cmake --install build/default

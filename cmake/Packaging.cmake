@@ -1,5 +1,4 @@
 # Installation and the Debian package (`make package`).
-include(GNUInstallDirs)
 
 foreach(program qm880-config qm880-sim)
   if(TARGET ${program})
@@ -19,6 +18,17 @@ endif()
 # links to docs/ keep working there.
 set(KELTA_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/kelta-reader-config")
 install(FILES README.md DESTINATION ${KELTA_DOCDIR})
+if(NOT WIN32)
+  # Debian's places: the machine-readable copyright file (the licence of the programs and
+  # of the font the language pictures are drawn with) and the changelog, compressed as
+  # Debian compresses it (gzip -9n: no name, no time, the same bytes every build).
+  set(changelog ${CMAKE_BINARY_DIR}/changelog.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog}
+    DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
+  add_custom_target(changelog ALL DEPENDS ${changelog})
+  install(FILES packaging/copyright ${changelog} DESTINATION ${KELTA_DOCDIR})
+endif()
 install(DIRECTORY docs/ DESTINATION ${KELTA_DOCDIR}/docs FILES_MATCHING
         PATTERN "*.md" PATTERN "*.png")
 
@@ -34,9 +44,13 @@ set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libicu72, libasound2, libc6, libstdc++6, fonts-liberation2, fonts-wqy-microhei")
 # CPack indents the lines of the long description itself.
+# Lines of at most 79 characters, as Debian wants them once indented.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Finds a QM880-4R reader on a serial port (RS232, or RS485 through a converter),\nshows its serial number, ID and firmware version, changes its settings and reads\ntag IDs continuously, in English, Simplified and Traditional Chinese. Ships\nqm880-sim, a reader simulator on a pseudo-terminal.")
+    "Finds a QM880-4R reader on a serial port (RS232, or RS485 through a\nconverter), shows its serial number, ID and firmware version, changes its\nsettings and reads tag IDs continuously, in English, Simplified and\nTraditional Chinese. Ships qm880-sim, a reader simulator on a\npseudo-terminal.")
 # The build keeps its debug information; the package does not.
 set(CPACK_STRIP_FILES ON)
+if(NOT WIN32)
+  set(CMAKE_STRIP ${CMAKE_CURRENT_LIST_DIR}/strip-for-debian)
+endif()
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
 include(CPack)
