@@ -47,7 +47,9 @@ test-asan: deps
 bench: build
 	scripts/bench
 
+# The start-up figures count instructions with callgrind (valgrind).
 figures: build
+	@scripts/install-deps valgrind
 	scripts/figures
 
 fuzz:
