@@ -17,9 +17,10 @@
 #include <algorithm>
 #include <vector>
 
-#include "reader/operations.h"
 #include "catalogue/catalogue.h"
+#include "reader/operations.h"
 #include "ui/layout.h"
+#include "ui/window_fonts.h"
 
 namespace kelta {
 namespace {
@@ -34,17 +35,6 @@ const QColor kNavy(0, 0, 128);
 // The ground of the message line: the classic active title bar. Qt's palette has no
 // title-bar role, so the colour is fixed.
 const QColor kActiveCaption(10, 36, 106);
-
-// "MS Sans Serif" where the system has it; otherwise a sans-serif of the same pixel
-// height with close metrics, and a CJK font for the Chinese texts.
-QFont SansFont(const char* family, int pixels, bool bold) {
-  QFont font;
-  font.setFamilies({family, "Liberation Sans", "WenQuanYi Micro Hei"});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
-}
 
 QColor FillColour(Fill fill) {
   switch (fill) {
@@ -90,42 +80,39 @@ QIcon PictureIcon(Picture picture, const QStyle* style) {
   return {};
 }
 
-Panel* MakePanel(Panel::Bevel bevel, int gap, QColor ground, QColor ink, QFont font,
-                 QWidget* parent) {
+Panel* MakePanel(Panel::Bevel bevel, int gap, QColor ground, QColor ink, QWidget* parent) {
   auto* panel = new Panel(bevel, gap, parent);
   SetColours(panel, QPalette::Window, ground, QPalette::WindowText, ink);
-  panel->setFont(font);
   return panel;
 }
 
-// One control of the layout, with the look its kind gives it.
-QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
+// One control of the layout, with the look its kind gives it. A control whose font is the
+// window's inherits it rather than being given an equal one.
+QWidget* MakeControl(const ControlRow& row, QWidget* parent, const WindowFonts& fonts) {
   const QColor highlight = QApplication::palette().color(QPalette::Highlight);
-  const QFont value_font = SansFont("MS Sans Serif", kWindowFontPx, true);
   const QString text = QString::fromUtf8(row.text.data(), static_cast<qsizetype>(row.text.size()));
   switch (row.kind) {
     case Kind::Label: {
       auto* label = new QLabel(parent);
       label->setTextFormat(Qt::PlainText);
       label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-      label->setFont(SansFont("MS Sans Serif", kLabelFontPx, false));
+      label->setFont(fonts.label);
       label->setText(text);
       return label;
     }
     case Kind::ValuePanel: {
-      Panel* panel = MakePanel(Panel::Bevel::Raised, 0, highlight, kYellow, value_font, parent);
+      Panel* panel = MakePanel(Panel::Bevel::Raised, 0, highlight, kYellow, parent);
       panel->setText(text);
       return panel;
     }
     case Kind::MessageLine: {
-      Panel* panel =
-          MakePanel(Panel::Bevel::Lowered, 1, kActiveCaption, kWhite, value_font, parent);
+      Panel* panel = MakePanel(Panel::Bevel::Lowered, 1, kActiveCaption, kWhite, parent);
       panel->setText(text);
       return panel;
     }
     case Kind::Footer: {
-      Panel* panel = MakePanel(Panel::Bevel::Raised, 0, kNavy, kWhite,
-                               SansFont("Microsoft Sans Serif", kFooterFontPx, false), parent);
+      Panel* panel = MakePanel(Panel::Bevel::Raised, 0, kNavy, kWhite, parent);
+      panel->setFont(fonts.footer);
       panel->setText(text);
       return panel;
     }
@@ -136,7 +123,7 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
       button->setAutoDefault(true);
       button->setDefault(row.default_button);
       if (row.kind == Kind::LanguageButton) {
-        button->setFont(SansFont("MS Sans Serif", kLabelFontPx, false));
+        button->setFont(fonts.label);
         QPalette palette = button->palette();
         palette.setColor(QPalette::ButtonText, kRed);
         button->setPalette(palette);
@@ -162,7 +149,6 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent) {
     case Kind::List: {
       auto* list = new QComboBox(parent);
       list->setEditable(false);
-      list->setFont(value_font);
       QPalette palette = list->palette();
       palette.setColor(QPalette::Button, highlight);
       palette.setColor(QPalette::ButtonText, kYellow);
@@ -275,8 +261,9 @@ TfrmModule::TfrmModule(const WindowServices& services, QWidget* parent)
                  Qt::WindowMinimizeButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
   setWindowTitle(QString::fromUtf8(kLayoutCaption));
-  setFont(SansFont("MS Sans Serif", kWindowFontPx, true));
-  BuildLayout();
+  const WindowFonts fonts = MakeWindowFonts();
+  setFont(fonts.window);
+  BuildLayout(fonts);
   if (const QScreen* desktop = screen()) {
     move(desktop->availableGeometry().center() - rect().center());
   }
@@ -286,10 +273,10 @@ TfrmModule::TfrmModule(const WindowServices& services, QWidget* parent)
 
 TfrmModule::~TfrmModule() { SetHourglass(false); }
 
-void TfrmModule::BuildLayout() {
+void TfrmModule::BuildLayout(const WindowFonts& fonts) {
   for (const ControlRow& row : LayoutTable()) {
     QWidget* parent = row.parent ? Control(*row.parent) : this;
-    QWidget* control = MakeControl(row, parent);
+    QWidget* control = MakeControl(row, parent, fonts);
     control->setObjectName(QString::fromLatin1(CtlName(row.name)));
     control->setGeometry(row.left, row.top, row.width, row.height);
     controls_[static_cast<std::size_t>(row.name)] = control;

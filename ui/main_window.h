@@ -24,6 +24,8 @@ class QTimer;
 
 namespace kelta {
 
+struct WindowFonts;
+
 // The program's title, the text of its task-bar entry in every language.
 inline constexpr char kApplicationTitle[] = "KELTA QM880-4R Reader Config";
 
@@ -142,7 +144,7 @@ class TfrmModule : public QWidget, public ReaderView, public EventPump {
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
-  void BuildLayout();
+  void BuildLayout(const WindowFonts& fonts);
   void ConnectHandlers();
   void SetLanguage(int index, const char* flag);
   void ShowPosition(Ctl scroll_bar, Ctl panel, const char* format);

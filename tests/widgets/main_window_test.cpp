@@ -20,8 +20,9 @@
 #include <ostream>
 #include <string>
 
-#include "tests/widgets/window_fakes.h"
 #include "catalogue/catalogue.h"
+#include "tests/widgets/window_fakes.h"
+#include "ui/window_fonts.h"
 
 // Readable failures.
 void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
@@ -445,6 +446,26 @@ TEST_F(WindowTest, FontsAreTheLayoutsOrTheirStandIns) {
   EXPECT_FALSE(Find<QPushButton>("btnGB")->icon().isNull());
   EXPECT_FALSE(Find<QPushButton>("btnBIG5")->icon().isNull());
   EXPECT_FALSE(Find<QPushButton>("btnExit")->icon().isNull());
+}
+
+// Each font names the first of the layout's family and its stand-in that the system has,
+// and the Chinese family after it; with neither, the whole list, for the toolkit to search.
+TEST(WindowFontFamilies, FirstFamilyTheSystemHas) {
+  const struct {
+    QStringList system;
+    QStringList expected;
+  } kCases[] = {
+      {{"DejaVu Sans", "MS Sans Serif", "Liberation Sans"},
+       {"MS Sans Serif", "WenQuanYi Micro Hei"}},
+      {{"ms sans serif"}, {"MS Sans Serif", "WenQuanYi Micro Hei"}},
+      {{"DejaVu Sans", "Liberation Sans"}, {"Liberation Sans", "WenQuanYi Micro Hei"}},
+      {{"DejaVu Sans"}, {"MS Sans Serif", "Liberation Sans", "WenQuanYi Micro Hei"}},
+      {{}, {"MS Sans Serif", "Liberation Sans", "WenQuanYi Micro Hei"}},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(WindowFontFamilies("MS Sans Serif", c.system), c.expected)
+        << c.system.join(',').toStdString();
+  }
 }
 
 // Every text the message line and the captions can show fits its control, in every
