@@ -66,6 +66,40 @@ class ListEntryDelegate : public QStyledItemDelegate {
   }
 };
 
+// A drop-down list in the value colours. Its open list (a window of its own with a view)
+// is made and given its look when it first opens: making it costs more than all the rest
+// of the list before the window's first paint, which does not show it.
+class List : public QComboBox {
+ public:
+  explicit List(QWidget* parent) : QComboBox(parent) {
+    const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+    QPalette colours = palette();
+    for (QPalette::ColorRole ground : {QPalette::Button, QPalette::Base, QPalette::Window}) {
+      colours.setColor(ground, highlight);
+    }
+    for (QPalette::ColorRole ink : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText}) {
+      colours.setColor(ink, kYellow);
+    }
+    setPalette(colours);
+  }
+
+  void showPopup() override {
+    if (!open_list_made_) {
+      open_list_made_ = true;
+      setItemDelegate(new ListEntryDelegate(this));
+      // The entry under the pointer in the open list: inverted colours.
+      QPalette colours = palette();
+      colours.setColor(QPalette::Highlight, kYellow);
+      colours.setColor(QPalette::HighlightedText, palette().color(QPalette::Base));
+      view()->setPalette(colours);
+    }
+    QComboBox::showPopup();
+  }
+
+ private:
+  bool open_list_made_ = false;
+};
+
 QIcon PictureIcon(Picture picture, const QStyle* style) {
   switch (picture) {
     case Picture::None:
@@ -147,22 +181,7 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent, const WindowFonts& 
       return bar;
     }
     case Kind::List: {
-      auto* list = new QComboBox(parent);
-      list->setEditable(false);
-      QPalette palette = list->palette();
-      palette.setColor(QPalette::Button, highlight);
-      palette.setColor(QPalette::ButtonText, kYellow);
-      palette.setColor(QPalette::Base, highlight);
-      palette.setColor(QPalette::Text, kYellow);
-      palette.setColor(QPalette::Window, highlight);
-      palette.setColor(QPalette::WindowText, kYellow);
-      list->setPalette(palette);
-      list->setItemDelegate(new ListEntryDelegate(list));
-      // The entry under the pointer in the open list: inverted colours.
-      QPalette view_palette = palette;
-      view_palette.setColor(QPalette::Highlight, kYellow);
-      view_palette.setColor(QPalette::HighlightedText, highlight);
-      list->view()->setPalette(view_palette);
+      auto* list = new List(parent);
       for (std::string_view entry : row.entries) {
         list->addItem(QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size())));
       }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -465,6 +466,29 @@ TEST(WindowFontFamilies, FirstFamilyTheSystemHas) {
   for (const auto& c : kCases) {
     EXPECT_EQ(WindowFontFamilies("MS Sans Serif", c.system), c.expected)
         << c.system.join(',').toStdString();
+  }
+}
+
+// The open lists are made when they first open: they still show the list's font, entries
+// 20 pixels high and the entry under the pointer in inverted colours.
+TEST_F(WindowTest, OpenListsKeepTheirLook) {
+  Start();
+  const QFontInfo window_font(window_->font());
+  for (const char* name : {"cmbBaudRate", "cmbWiegand", "cmbRS485"}) {
+    auto* list = Find<QComboBox>(name);
+    list->showPopup();
+    const QAbstractItemView* view = list->view();
+    EXPECT_TRUE(view->isVisible()) << name;
+    EXPECT_EQ(QFontInfo(view->font()).family(), window_font.family()) << name;
+    EXPECT_EQ(QFontInfo(view->font()).pixelSize(), 16) << name;
+    EXPECT_TRUE(QFontInfo(view->font()).bold()) << name;
+    EXPECT_EQ(view->sizeHintForRow(0), 20) << name;
+    const QColor highlight = QApplication::palette().color(QPalette::Highlight);
+    EXPECT_EQ(view->palette().color(QPalette::Base), highlight) << name;
+    EXPECT_EQ(view->palette().color(QPalette::Text), QColor(255, 255, 0)) << name;
+    EXPECT_EQ(view->palette().color(QPalette::Highlight), QColor(255, 255, 0)) << name;
+    EXPECT_EQ(view->palette().color(QPalette::HighlightedText), highlight) << name;
+    list->hidePopup();
   }
 }
 
