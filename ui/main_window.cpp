@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -100,16 +101,43 @@ class List : public QComboBox {
   bool open_list_made_ = false;
 };
 
+// A PNG picture from the program's or the toolkit's resources, read as PNG: a reader left
+// to find the format itself first loads every image plug-in to ask each of them.
+QPixmap ReadPng(const QString& path) {
+  QImageReader reader(path, "png");
+  reader.setAutoDetectImageFormat(false);
+  return QPixmap::fromImage(reader.read());
+}
+
+// The toolkit's standard close picture. Where the desktop names an icon theme, the style
+// looks there first, so it is asked; elsewhere (no theme, or only the bare fallback theme,
+// which has no close picture and many folders to search for it) it would give its own
+// picture, read here directly at the sizes a button of this window can show.
+QIcon StandardClosePicture(const QStyle* style) {
+  const QString theme = QIcon::themeName();
+  if (theme.isEmpty() || theme == QLatin1String("hicolor")) {
+    QIcon icon;
+    for (int size : {16, 32}) {
+      const QPixmap picture = ReadPng(
+          QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-close-%1.png")
+              .arg(size));
+      if (!picture.isNull()) icon.addPixmap(picture);
+    }
+    if (!icon.isNull()) return icon;
+  }
+  return style->standardIcon(QStyle::SP_DialogCloseButton);
+}
+
 QIcon PictureIcon(Picture picture, const QStyle* style) {
   switch (picture) {
     case Picture::None:
       return {};
     case Picture::StandardClose:
-      return style->standardIcon(QStyle::SP_DialogCloseButton);
+      return StandardClosePicture(style);
     case Picture::Simplified:
-      return QIcon(QStringLiteral(":/kelta/simplified.png"));
+      return QIcon(ReadPng(QStringLiteral(":/kelta/simplified.png")));
     case Picture::Traditional:
-      return QIcon(QStringLiteral(":/kelta/traditional.png"));
+      return QIcon(ReadPng(QStringLiteral(":/kelta/traditional.png")));
   }
   return {};
 }

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 #include <memory>
@@ -489,6 +490,18 @@ TEST_F(WindowTest, OpenListsKeepTheirLook) {
     EXPECT_EQ(view->palette().color(QPalette::Highlight), QColor(255, 255, 0)) << name;
     EXPECT_EQ(view->palette().color(QPalette::HighlightedText), highlight) << name;
     list->hidePopup();
+  }
+}
+
+// Where no icon theme is named, btnExit's picture is read directly: the same pixels as the
+// style's standard close picture.
+TEST_F(WindowTest, ExitShowsTheStyleStandardClosePicture) {
+  Start();
+  if (!QIcon::themeName().isEmpty()) GTEST_SKIP() << "an icon theme is named";
+  auto* exit = Find<QPushButton>("btnExit");
+  const QIcon standard = exit->style()->standardIcon(QStyle::SP_DialogCloseButton);
+  for (int size : {16, 32}) {
+    EXPECT_EQ(exit->icon().pixmap(size).toImage(), standard.pixmap(size).toImage()) << size;
   }
 }
 
