@@ -1,7 +1,7 @@
 // What both start-up probes share: wait for a window's first paint, then report the
 // wall-clock moment of it (for the caller, who knows when it started the process), the
-// process's peak resident memory and processor time, and end at once: tearing down is not start-up,
-// and an end without it keeps it out of the instruction counts as well.
+// process's peak resident memory and processor time, and end at once: tearing down is not
+// start-up, and an end without it keeps it out of the instruction counts as well.
 #pragma once
 
 #include <sys/resource.h>
