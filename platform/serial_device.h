@@ -12,6 +12,26 @@ namespace kelta {
 using PortHandleType = std::intptr_t;
 inline constexpr PortHandleType kInvalidPortHandle = -1;
 
+// Why a port did not open, in terms the operator can act on.
+enum class OpenFailure {
+  None,          // it opened
+  NoDevice,      // no such device (nothing behind the name, or a link to nothing)
+  NoPermission,  // this user may not open it for reading and writing
+  Busy,          // another program holds it
+  NotSerial,     // it is there but is no serial port
+  Other,
+};
+
+struct OpenError {
+  OpenFailure kind = OpenFailure::None;
+  int code = 0;      // the system's error code (errno, GetLastError()); 0 when none
+  std::string text;  // the system's words for it
+};
+
+// The reason behind a system error code met while opening a port: one function per
+// platform, in serial_posix.cpp / serial_win32.cpp.
+OpenError OpenErrorOf(int system_code);
+
 // The platform's record of five time-outs in milliseconds (COMMTIMEOUTS on Windows).
 // POSIX keeps the port's VMIN and VTIME in it, see serial_posix.cpp.
 struct CommTimeouts {
@@ -45,6 +65,9 @@ class SerialDevice {
   // Reads at most one byte under the port's time-outs: 1, or 0 when none came.
   virtual int Read(PortHandleType handle, std::uint8_t* place) = 0;
   virtual void Close(PortHandleType handle) = 0;
+  // Why the last Open that returned kInvalidPortHandle failed. Devices that cannot
+  // tell say Other.
+  virtual OpenError LastOpenError() const { return {OpenFailure::Other, 0, {}}; }
 };
 
 // The real serial ports of this operating system (one instance per process).
@@ -53,5 +76,13 @@ SerialDevice& SystemSerialDevice();
 // The device that port `number` names on this platform ("\\.\COM3",
 // "/dev/ttyS2", or the target of a ports/comN link); empty when it names none.
 std::string PortDeviceName(int number);
+
+// From now on port `number` names `device` in this process, whatever it named before
+// (a device given by name on the command line); an empty `device` takes that back.
+void SetPortDevice(int number, const std::string& device);
+
+// The number among COM1 to COM16 whose device `device` is (the same file, or on Windows
+// the same COM name); 0 when it is none of them.
+int PortNumberOfDevice(const std::string& device);
 
 }  // namespace kelta

@@ -31,13 +31,16 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <unordered_map>
 
 #include "platform/config_dir.h"
 #include "platform/port_mode.h"
+#include "platform/port_names.h"
 #include "platform/serial_device.h"
 
 namespace kelta {
@@ -200,19 +203,23 @@ class PosixSerialDevice final : public SerialDevice {
  public:
   PortHandleType Open(int number) override {
     const std::string name = PortDeviceName(number);
-    if (name.empty()) return kInvalidPortHandle;
+    if (name.empty()) return Failed(ENOENT);
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kInvalidPortHandle;
+    if (fd < 0) return Failed(errno);
     // The lock keeps out a second opener that passes TIOCEXCL (root, or a descriptor of
     // ours); it must come before TIOCEXCL so that a refused opener never clears the flag
     // that the holder set.
     if (isatty(fd) == 0 || flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+      const int error = errno;
       ::close(fd);
-      return kInvalidPortHandle;
+      return Failed(error);
     }
+    last_open_error_ = {};
     read_wait_ms_[fd] = 0;
     return fd;
   }
+
+  OpenError LastOpenError() const override { return last_open_error_; }
 
   bool GetTimeouts(PortHandleType handle, CommTimeouts& timeouts) override {
     termios t{};
@@ -315,8 +322,14 @@ class PosixSerialDevice final : public SerialDevice {
     return it == read_wait_ms_.end() ? 0 : it->second;
   }
 
+  PortHandleType Failed(int error) {
+    last_open_error_ = OpenErrorOf(error);
+    return kInvalidPortHandle;
+  }
+
   // Read time-out per open descriptor; all calls come from the window's thread.
   std::unordered_map<int, std::uint32_t> read_wait_ms_;
+  OpenError last_open_error_;
 };
 
 std::string DefaultDevice(int number) {
@@ -333,9 +346,48 @@ SerialDevice& SystemSerialDevice() {
   return device;
 }
 
+OpenError OpenErrorOf(int system_code) {
+  OpenError error{OpenFailure::Other, system_code, std::strerror(system_code)};
+  switch (system_code) {
+    case ENOENT:
+    case ENOTDIR:
+    case ELOOP:
+    case ENODEV:
+    case ENXIO:
+    case EIO:  // a ttyS node without a UART behind it
+      error.kind = OpenFailure::NoDevice;
+      break;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      error.kind = OpenFailure::NoPermission;
+      break;
+    case EBUSY:        // TIOCEXCL of the holder
+    case EWOULDBLOCK:  // its flock
+      error.kind = OpenFailure::Busy;
+      break;
+    case ENOTTY:
+      error.kind = OpenFailure::NotSerial;
+      break;
+    default:
+      break;
+  }
+  return error;
+}
+
+int PortNumberOfDevice(const std::string& device) {
+  std::error_code ec;
+  for (int number = 1; number <= 16; ++number) {
+    const std::string name = PortDeviceName(number);
+    if (!name.empty() && std::filesystem::equivalent(name, device, ec)) return number;
+  }
+  return 0;
+}
+
 // The target of a link is returned as the link names it, made absolute against the ports
 // folder; a link to a link is followed by open() itself.
 std::string PortDeviceName(int number) {
+  if (const std::string* device = PortDeviceOverride(number)) return *device;
   if (number < 1) return {};
   const std::string folder = ConfigDir() + "/ports";
   const std::string link = folder + "/com" + std::to_string(number);

@@ -1,9 +1,10 @@
 // The serial ports of Windows, through the communications API.
-#include "platform/serial_device.h"
-
 #include <windows.h>
 
 #include <string>
+
+#include "platform/port_names.h"
+#include "platform/serial_device.h"
 
 namespace kelta {
 namespace {
@@ -14,12 +15,20 @@ class Win32SerialDevice final : public SerialDevice {
  public:
   PortHandleType Open(int number) override {
     const std::string name = PortDeviceName(number);
-    if (name.empty()) return kInvalidPortHandle;
+    if (name.empty()) {
+      last_open_error_ = OpenErrorOf(ERROR_FILE_NOT_FOUND);
+      return kInvalidPortHandle;
+    }
     // Share mode 0: the port is ours alone until it is closed.
     const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
+    last_open_error_ = handle == INVALID_HANDLE_VALUE
+                           ? OpenErrorOf(static_cast<int>(GetLastError()))
+                           : OpenError{};
     return reinterpret_cast<PortHandleType>(handle);
   }
+
+  OpenError LastOpenError() const override { return last_open_error_; }
 
   bool GetTimeouts(PortHandleType handle, CommTimeouts& timeouts) override {
     COMMTIMEOUTS t{};
@@ -98,7 +107,25 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
   void Close(PortHandleType handle) override { CloseHandle(AsHandle(handle)); }
+
+ private:
+  OpenError last_open_error_;
 };
+
+// "COM7", "com7" or "\\.\COM7" as 7; 0 for anything else.
+int ComNumber(std::string name) {
+  if (name.rfind("\\\\.\\", 0) == 0) name.erase(0, 4);
+  const auto lower = [&](std::size_t i) { return static_cast<char>(name[i] | 0x20); };
+  if (name.size() < 4 || name.size() > 6 || lower(0) != 'c' || lower(1) != 'o' || lower(2) != 'm') {
+    return 0;
+  }
+  int number = 0;
+  for (std::size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    number = number * 10 + (name[i] - '0');
+  }
+  return number;
+}
 
 }  // namespace
 
@@ -107,9 +134,51 @@ SerialDevice& SystemSerialDevice() {
   return device;
 }
 
+OpenError OpenErrorOf(int system_code) {
+  OpenError error{OpenFailure::Other, system_code, {}};
+  char* text = nullptr;
+  if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(system_code), 0, reinterpret_cast<char*>(&text), 0,
+                     nullptr) != 0 &&
+      text != nullptr) {
+    error.text = text;
+    LocalFree(text);
+    while (!error.text.empty() && (error.text.back() == '\n' || error.text.back() == '\r' ||
+                                   error.text.back() == ' ' || error.text.back() == '.')) {
+      error.text.pop_back();
+    }
+  }
+  switch (system_code) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_UNIT:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+      error.kind = OpenFailure::NoDevice;
+      break;
+    // A COM port that another program has open refuses with "access denied".
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+      error.kind = OpenFailure::Busy;
+      break;
+    default:
+      break;
+  }
+  return error;
+}
+
+int PortNumberOfDevice(const std::string& device) {
+  const int number = ComNumber(device);
+  return number >= 1 && number <= 16 ? number : 0;
+}
+
 // The device namespace form: plain "COM10" and above name no device on Windows, and the
 // form works for every number alike.
 std::string PortDeviceName(int number) {
+  if (const std::string* device = PortDeviceOverride(number)) return *device;
   if (number < 0) return {};
   return "\\\\.\\COM" + std::to_string(number);
 }

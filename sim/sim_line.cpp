@@ -116,9 +116,11 @@ PortHandleType SimLine::Open(int number) {
   auto it = ports_.find(number);
   Port* port = it == ports_.end() ? nullptr : &it->second;
   if (!port || port->held || port->handle != kInvalidPortHandle || Gone(*port)) {
+    last_open_error_.kind = !port || Gone(*port) ? OpenFailure::NoDevice : OpenFailure::Busy;
     opens_.push_back(record);
     return kInvalidPortHandle;
   }
+  last_open_error_ = {};
   record.ok = true;
   port->handle = next_handle_++;
   port->open_record = opens_.size();

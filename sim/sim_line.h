@@ -67,6 +67,8 @@ class SimLine final : public SerialDevice {
   bool Write(PortHandleType handle, const std::uint8_t* data, int count) override;
   int Read(PortHandleType handle, std::uint8_t* place) override;
   void Close(PortHandleType handle) override;
+  // A missing or vanished port: NoDevice; one held or open already: Busy.
+  OpenError LastOpenError() const override { return last_open_error_; }
 
  private:
   struct Pending {
@@ -95,6 +97,7 @@ class SimLine final : public SerialDevice {
   std::map<int, Port> ports_;
   std::vector<OpenRecord> opens_;
   PortHandleType next_handle_ = 100;
+  OpenError last_open_error_;
 };
 
 }  // namespace kelta

@@ -158,6 +158,7 @@ class LineTap final : public SerialDevice {
   bool Write(PortHandleType handle, const std::uint8_t* data, int count) override;
   int Read(PortHandleType handle, std::uint8_t* place) override;
   void Close(PortHandleType handle) override;
+  OpenError LastOpenError() const override { return device_.LastOpenError(); }
 
   std::vector<Frame> frames;
   int closes = 0;

@@ -1,0 +1,53 @@
+// What the system can tell about a serial port without talking to it: where a port number
+// leads, whether the device is there, whether this user may open it, who has it open and,
+// for a USB converter, which one it is.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelta {
+
+struct PortHolder {
+  long pid = 0;
+  std::string name;        // the process's command name
+  bool exclusive = false;  // it holds the port's lock
+};
+
+struct UsbIdentity {
+  std::string vendor_id;  // four hexadecimal digits, as the system gives them
+  std::string product_id;
+  std::string serial;  // empty when the converter has none
+  std::string manufacturer;
+  std::string product;
+  std::string by_id;  // the /dev/serial/by-id name; empty where there is none
+};
+
+struct PortInfo {
+  int number = 0;             // the COM number; 0 for a device given by name
+  std::string device;         // the device the port names; empty when it names none
+  bool linked = false;        // named by a ports/comN link rather than by the table
+  std::string target;         // Windows: what the system maps the name to (QueryDosDevice)
+  std::string friendly_name;  // Windows: the name the system shows for the port
+  bool exists = false;
+  // This user may open it for reading and writing. On Windows only an open can tell:
+  // a port another program has open counts as busy there, not as refused.
+  bool accessible = false;
+  bool busy = false;
+  std::string group;  // POSIX: the group the device belongs to, for the fix to a refusal
+  std::vector<PortHolder> holders;  // other processes that have the device open
+  bool holders_known = true;        // false where other users' processes cannot be seen
+  std::optional<UsbIdentity> usb;
+};
+
+// The port numbers worth listing: COM1 to COM16, and any further ones the system knows.
+std::vector<int> KnownPortNumbers();
+
+// One look at the system for all of `numbers`.
+std::vector<PortInfo> DescribePorts(const std::vector<int>& numbers);
+
+// A device given by name (or the device of a port number).
+PortInfo DescribeDevice(const std::string& device);
+
+}  // namespace kelta
