@@ -21,6 +21,22 @@ char DecimalDigit(std::uint8_t value) { return static_cast<char>('0' + value); }
 
 }  // namespace
 
+std::optional<int> BaudRateIndex(std::string_view text) {
+  if (text.size() == 1 || text.size() == 2) {
+    int index = 0;
+    for (const char c : text) {
+      if (c < '0' || c > '9') return std::nullopt;
+      index = index * 10 + (c - '0');
+    }
+    if (index < static_cast<int>(kBaudRateTable.size())) return index;
+    return std::nullopt;
+  }
+  for (std::size_t i = 0; i < kBaudRateTable.size(); ++i) {
+    if (text == kBaudRateTable[i]) return static_cast<int>(i);
+  }
+  return std::nullopt;
+}
+
 RateCode::RateCode(int index) : index_(index) {
   assert(index >= 0 && index < static_cast<int>(kBaudRateTable.size()));
 }

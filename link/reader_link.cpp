@@ -70,6 +70,7 @@ std::string ReplyFrame(std::string_view body) {
 bool ReaderLink::SendCommand(std::string_view text) {
   reply_buffer_.fill(0);
   reply_length_ = 0;
+  last_wait_ = {};
 
   // A longer text would go out cut to its length modulo 256 under a valid checksum, that is,
   // as another command. No builder makes one; refuse rather than send it.
@@ -91,6 +92,7 @@ bool ReaderLink::SendCommand(std::string_view text) {
   for (;;) {
     std::uint8_t b = 0;
     if (port_.ReadByte(&b) > 0) {
+      ++last_wait_.bytes;
       reply_buffer_[static_cast<std::size_t>(reply_length_)] = b;
       const bool wrapped = ++reply_length_ == kReplyBufferSize;
       if (wrapped) reply_length_ = 0;
@@ -98,21 +100,31 @@ bool ReaderLink::SendCommand(std::string_view text) {
         reply_buffer_[static_cast<std::size_t>(reply_length_)] = 0;
         const auto* first = reply_buffer_.data();
         reply_text_.assign(first, std::find(first, first + kReplyBufferSize, std::uint8_t{0}));
-        return ReplyChecksumOk();
+        const bool ok = ReplyChecksumOk();
+        last_wait_.heard = ok ? ReplyHeard::Valid : ReplyHeard::BadChecksum;
+        return ok;
       }
       // A line that never falls idle would hold the wait, and the disabled window, for
       // ever. Once the limit has passed, a reply still gets one whole buffer of bytes to
       // complete in; then the wait ends. The clock is read once per buffer.
       if (wrapped) {
-        if (overrun) return false;
+        if (overrun) return GaveUp();
         overrun = clock_.Ticks() - start > kReplyWaitMs;
       }
     } else {
       pump_.ProcessMessages();
       elapsed = clock_.Ticks() - start;
     }
-    if (elapsed > kReplyWaitMs) return false;
+    if (elapsed > kReplyWaitMs) return GaveUp();
   }
+}
+
+bool ReaderLink::GaveUp() {
+  if (last_wait_.bytes > 0) {
+    last_wait_.heard =
+        reply_buffer_[0] == kReplyStart ? ReplyHeard::Unfinished : ReplyHeard::NoFrame;
+  }
+  return false;
 }
 
 bool ReaderLink::ReplyChecksumOk() const {

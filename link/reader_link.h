@@ -26,6 +26,21 @@ std::string CommandFrame(std::string_view text);
 // A reply frame around a body: 0x0A, body, checksum, 0x0D (the simulator's side).
 std::string ReplyFrame(std::string_view body);
 
+// What the last reply wait heard, so that a front end can say why a reader seems silent
+// without guessing from the reply state afterwards.
+enum class ReplyHeard {
+  Nothing,      // not one byte
+  NoFrame,      // bytes, but none of them began a reply frame
+  Unfinished,   // a frame began but did not end within the wait
+  BadChecksum,  // a complete frame whose checksum is wrong (or that is too short to have one)
+  Valid,        // a complete frame with a right checksum
+};
+
+struct ReplyWait {
+  ReplyHeard heard = ReplyHeard::Nothing;
+  std::uint32_t bytes = 0;  // every byte received, also past a wrap of the buffer
+};
+
 class ReaderLink {
  public:
   ReaderLink(SerialPort& port, Clock& clock, EventPump& pump)
@@ -42,6 +57,7 @@ class ReaderLink {
   // but only for one more buffer's worth once the limit is seen passed.
   bool SendCommand(std::string_view text);
   bool ReplyChecksumOk() const;
+  const ReplyWait& LastReplyWait() const { return last_wait_; }
 
   const std::array<std::uint8_t, kReplyBufferSize>& ReplyBuffer() const { return reply_buffer_; }
   std::int32_t ReplyLength() const { return reply_length_; }
@@ -50,12 +66,16 @@ class ReaderLink {
   std::string ReplyChars(int m, int n) const;
 
  private:
+  // Ends a wait without a complete reply, noting what it heard.
+  bool GaveUp();
+
   SerialPort& port_;
   Clock& clock_;
   EventPump& pump_;
   std::array<std::uint8_t, kReplyBufferSize> reply_buffer_{};
   std::int32_t reply_length_ = 0;
   std::string reply_text_;
+  ReplyWait last_wait_;
 };
 
 }  // namespace kelta

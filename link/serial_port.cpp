@@ -19,7 +19,11 @@ constexpr std::uint32_t kBlockWritePauseMs = 5;
 bool SerialPort::OpenPort(int number, std::string_view mode) {
   if (open_) return false;
   port_handle_ = device_.Open(number);
-  if (port_handle_ == kInvalidPortHandle) return false;
+  if (port_handle_ == kInvalidPortHandle) {
+    last_open_error_ = device_.LastOpenError();
+    return false;
+  }
+  last_open_error_ = {};
   open_ = true;
   device_.GetTimeouts(port_handle_, saved_timeouts_);
   port_timeouts_ = kPortTimeouts;

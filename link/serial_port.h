@@ -23,6 +23,8 @@ class SerialPort {
   int ReadByte(std::uint8_t* place);
 
   bool IsOpen() const { return open_; }
+  // Why the last OpenPort that found no port open failed.
+  const OpenError& LastOpenError() const { return last_open_error_; }
   PortHandleType PortHandle() const { return port_handle_; }
   const CommTimeouts& SavedTimeouts() const { return saved_timeouts_; }
   const CommTimeouts& PortTimeouts() const { return port_timeouts_; }
@@ -34,6 +36,7 @@ class SerialPort {
   PortHandleType port_handle_ = kInvalidPortHandle;
   CommTimeouts saved_timeouts_{};
   CommTimeouts port_timeouts_{0, 0, 1, 0, 0};
+  OpenError last_open_error_;
 };
 
 }  // namespace kelta

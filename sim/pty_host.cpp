@@ -14,13 +14,13 @@
 #include <ctime>
 
 #include "link/command_set.h"
+#include "link/frame_trace.h"
 #include "sim/sim_line.h"
 
 namespace kelta {
 
 namespace {
 
-constexpr std::size_t kTraceBytes = 48;  // longer runs are cut in the trace
 constexpr int kIdlePollMs = 100;
 // A stream goes out in steps of this long: at 115200 baud, about 115 bytes a step.
 constexpr int kStreamStepMs = 10;
@@ -261,27 +261,9 @@ void PtyHost::Vanish(std::uint32_t now) {
 
 void PtyHost::Trace(std::uint32_t now, const char* direction, const std::string& bytes,
                     const std::string& note) {
-  char head[32];
-  std::snprintf(head, sizeof head, "%9.3f %s", now / 1000.0, direction);
-  std::string hex;
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size() && i < kTraceBytes; ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    char two[4];
-    std::snprintf(two, sizeof two, " %02X", b);
-    hex += two;
-    text += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
-  }
-  std::string line = std::string(head) + hex + "  |" + text + "|";
-  if (bytes.size() > kTraceBytes) line += " ... " + std::to_string(bytes.size()) + " bytes";
-  if (!note.empty()) line += "  (" + note + ")";
-  trace_(line);
+  trace_(TraceLine(now, direction, bytes, note));
 }
 
-void PtyHost::Note(std::uint32_t now, const std::string& text) {
-  char head[32];
-  std::snprintf(head, sizeof head, "%9.3f ", now / 1000.0);
-  trace_(head + std::string("-- ") + text);
-}
+void PtyHost::Note(std::uint32_t now, const std::string& text) { trace_(TraceNote(now, text)); }
 
 }  // namespace kelta

@@ -20,14 +20,6 @@ std::optional<T> Number(std::string_view text, int base = 10) {
   return value;
 }
 
-std::optional<int> ModeIndex(std::string_view text) {
-  if (auto index = Number<int>(text); index && *index >= 0 && *index < 12) return index;
-  for (std::size_t i = 0; i < kBaudRateTable.size(); ++i) {
-    if (text == kBaudRateTable[i]) return static_cast<int>(i);
-  }
-  return std::nullopt;
-}
-
 // "4D2" or "000004D2:3": a tag ID in hexadecimal, heard on every n-th poll.
 std::optional<SimTag> Tag(std::string_view text) {
   SimTag tag;
@@ -96,7 +88,7 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& ou
       if (value.empty()) return bad("a path");
       out.link = value;
     } else if (name == "--mode") {
-      const auto m = ModeIndex(value);
+      const auto m = BaudRateIndex(value);
       if (!m) return bad("0 to 11 or a mode such as 19200,e,8,1");
       out.settings.mode_index = *m;
     } else if (name == "--serial") {

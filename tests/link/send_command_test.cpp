@@ -89,6 +89,7 @@ TEST(SendCommand, NoReplyGivesUpAfterTheLimitAndKeepsTheLastReply) {
   EXPECT_EQ(rig.counting.ticks_read, 1 + kIdleReadsToGiveUp);
   EXPECT_EQ(rig.link.ReplyLength(), 0);
   EXPECT_EQ(rig.link.ReplyText(), ReplyFrame("PREV"));
+  EXPECT_EQ(rig.link.LastReplyWait().heard, ReplyHeard::Nothing);
 }
 
 TEST(SendCommand, TickCounterWrapAroundDoesNoHarm) {
@@ -108,6 +109,7 @@ struct ReplyCase {
   bool ok;
   std::optional<std::string> text;  // nullopt: ReplyText keeps the earlier reply
   int length;
+  ReplyHeard heard;
 };
 
 TEST(SendCommand, Replies) {
@@ -119,30 +121,31 @@ TEST(SendCommand, Replies) {
        true,
        "\x0A"
        "0A\r",
-       4},
-      {"reader info", ReplyFrame("070123456789"), true, ReplyFrame("070123456789"), 16},
+       4, ReplyHeard::Valid},
+      {"reader info", ReplyFrame("070123456789"), true, ReplyFrame("070123456789"), 16,
+       ReplyHeard::Valid},
       {"lower-case checksum",
        "\x0A"
        "0a\r",
        false,
        "\x0A"
        "0a\r",
-       4},
+       4, ReplyHeard::BadChecksum},
       {"wrong checksum",
        "\x0A"
        "X00\r",
        false,
        "\x0A"
        "X00\r",
-       5},
-      {"start and end only", "\x0A\r", false, "\x0A\r", 2},
+       5, ReplyHeard::BadChecksum},
+      {"start and end only", "\x0A\r", false, "\x0A\r", 2, ReplyHeard::BadChecksum},
       {"zero byte in body",
        ReplyFrame("12\0"
                   "34"s),
        true,
        "\x0A"
        "12",
-       9},
+       9, ReplyHeard::Valid},
       {"0x0D in body ends it",
        "\x0A"
        "X\r"
@@ -150,9 +153,14 @@ TEST(SendCommand, Replies) {
        false,
        "\x0A"
        "X\r",
-       3},
-      {"0x0D before the start", "\r" + ReplyFrame(""), false, std::nullopt, 5},
-      {"garbage before the start", "Z" + ReplyFrame(""), false, std::nullopt, 5},
+       3, ReplyHeard::BadChecksum},
+      {"0x0D before the start", "\r" + ReplyFrame(""), false, std::nullopt, 5, ReplyHeard::NoFrame},
+      {"garbage before the start", "Z" + ReplyFrame(""), false, std::nullopt, 5,
+       ReplyHeard::NoFrame},
+      {"a frame without its end",
+       "\x0A"
+       "12",
+       false, std::nullopt, 3, ReplyHeard::Unfinished},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -162,6 +170,8 @@ TEST(SendCommand, Replies) {
     EXPECT_EQ(rig.link.SendCommand("A00B"), c.ok);
     EXPECT_EQ(rig.link.ReplyText(), c.text.value_or(ReplyFrame("PREV")));
     EXPECT_EQ(rig.link.ReplyLength(), c.length);
+    EXPECT_EQ(rig.link.LastReplyWait().heard, c.heard);
+    EXPECT_EQ(rig.link.LastReplyWait().bytes, static_cast<std::uint32_t>(c.length));
     const auto& buffer = rig.link.ReplyBuffer();
     EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + c.length),
               c.bytes.substr(0, static_cast<std::size_t>(c.length)));
