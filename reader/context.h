@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
+#include "reader/results.h"
 #include "reader/view.h"
 #include "settings/settings.h"
 
@@ -24,6 +25,8 @@ struct ReaderContext {
 
   bool ReaderReady = false;
   bool TagReadActive = false;
+  // Told of each step; none by default (the window needs none).
+  ReaderEvents* events = nullptr;
 
   // Catalogue message `no` in the current language, as UTF-8.
   std::string Msg(int no) const;

@@ -8,8 +8,6 @@ namespace kelta {
 
 namespace {
 
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 16;
 constexpr int kStoredPlaceTries = 3;
 constexpr int kWalkTries = 2;
 constexpr int kVersionTries = 3;
@@ -19,13 +17,23 @@ void ShowScanPort(ReaderContext& ctx, int port) {
   ctx.view.SetText(Ctl::pnMsg, ctx.Msg(22) + " : #" + std::to_string(port));
 }
 
+// Opens a place to probe, and tells whoever listens how that went.
+bool OpenToProbe(ReaderContext& ctx, int port, const std::string& mode) {
+  const bool opened = ctx.link.OpenPort(port, mode);
+  if (ctx.events) ctx.events->ScanOpened(port, mode, opened, ctx.link.Port().LastOpenError());
+  return opened;
+}
+
 // "A00B" on the open port until a full reader-information reply comes.
-bool ProbeReader(ReaderContext& ctx, int tries) {
+bool ProbeReader(ReaderContext& ctx, int tries, int port, const std::string& mode) {
   for (int i = 0; i < tries; ++i) {
     ctx.clock.Sleep(kTryPauseMs);
-    if (ctx.link.SendCommand(CmdReaderInfo()) && ctx.link.ReplyLength() == kReaderInfoReplyLength) {
-      return true;
+    const bool found =
+        ctx.link.SendCommand(CmdReaderInfo()) && ctx.link.ReplyLength() == kReaderInfoReplyLength;
+    if (ctx.events) {
+      ctx.events->ScanProbed(port, mode, found, ctx.link.LastReplyWait(), ctx.link.ReplyLength());
     }
+    if (found) return true;
   }
   return false;
 }
@@ -33,28 +41,29 @@ bool ProbeReader(ReaderContext& ctx, int tries) {
 bool ProbeStoredPlace(ReaderContext& ctx) {
   const Settings& s = ctx.settings;
   ctx.view.SetSelection(Ctl::cmbBaudRate, s.ScanBaudRateNo);
-  if (!ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate)) return false;
+  if (!OpenToProbe(ctx, s.ScanCommNo, s.ScanBaudRate)) return false;
   ShowScanPort(ctx, s.ScanCommNo);
-  const bool found = ProbeReader(ctx, kStoredPlaceTries);
+  const bool found = ProbeReader(ctx, kStoredPlaceTries, s.ScanCommNo, s.ScanBaudRate);
   ctx.link.ClosePort();
   return found;
 }
 
-// Ports 1 to 16, on each every mode or only the locked one; stores the place found.
-bool Walk(ReaderContext& ctx) {
+// The ports of the scope, on each every mode or only the locked one; stores the place
+// found.
+bool Walk(ReaderContext& ctx, const ScanScope& scope) {
   Settings& s = ctx.settings;
   const bool locked = ctx.view.Checked(Ctl::chkLock);
   // A stored index beyond the table cannot name a mode: the default stands in for it.
   const int locked_mode =
       s.ScanBaudRateNo >= 0 && s.ScanBaudRateNo < kModeCount ? s.ScanBaudRateNo : kDefaultModeIndex;
-  for (int port = kFirstPort; port <= kLastPort; ++port) {
+  for (int port = scope.first_port; port <= scope.last_port; ++port) {
     for (int m = 0; m < kModeCount; ++m) {
       const int mode = locked ? locked_mode : m;
       ctx.view.SetSelection(Ctl::cmbBaudRate, mode);
       // A port that does not open is passed over with all its modes.
-      if (!ctx.link.OpenPort(port, kBaudRateTable[mode])) break;
+      if (!OpenToProbe(ctx, port, kBaudRateTable[mode])) break;
       ShowScanPort(ctx, port);
-      const bool found = ProbeReader(ctx, kWalkTries);
+      const bool found = ProbeReader(ctx, kWalkTries, port, kBaudRateTable[mode]);
       if (found) {
         s.ScanCommNo = port;
         s.ScanBaudRate = kBaudRateTable[mode];
@@ -74,10 +83,12 @@ bool TwoDecimalDigits(const std::string& text) {
 }
 
 // Shows the serial number and ID of the reader-information reply in the link.
-void ShowReaderInfo(ReaderContext& ctx) {
+void ShowReaderInfo(ReaderContext& ctx, ScanResult& result) {
+  result.serial = ctx.link.ReplyChars(6, 13);
+  result.id = ctx.link.ReplyChars(3, 4);
   ctx.view.SetSelection(Ctl::cmbBaudRate, ctx.settings.ScanBaudRateNo);
-  ctx.view.SetText(Ctl::pnSerial, ctx.Msg(19) + " : " + ReplyDisplay(ctx.link.ReplyChars(6, 13)));
-  const std::string id = ctx.link.ReplyChars(3, 4);
+  ctx.view.SetText(Ctl::pnSerial, ctx.Msg(19) + " : " + ReplyDisplay(result.serial));
+  const std::string& id = result.id;
   ctx.view.SetText(Ctl::pnID, ReplyDisplay(id));
   // Anything but two digits is shown as it came and leaves the bar where it stands.
   if (TwoDecimalDigits(id)) ctx.view.SetPosition(Ctl::sbID, (id[0] - '0') * 10 + (id[1] - '0'));
@@ -87,7 +98,7 @@ std::string PortSuffix(const ReaderContext& ctx) {
   return " : #" + std::to_string(ctx.settings.ScanCommNo) + ")";
 }
 
-bool FetchVersion(ReaderContext& ctx) {
+bool FetchVersion(ReaderContext& ctx, ScanResult& result) {
   const Settings& s = ctx.settings;
   if (!ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate)) return false;
   bool version = false;
@@ -95,8 +106,8 @@ bool FetchVersion(ReaderContext& ctx) {
     ctx.clock.Sleep(kTryPauseMs);
     if (!ctx.link.SendCommand(CmdVersion())) continue;
     ctx.clock.Sleep(kTryPauseMs);
-    ctx.view.SetText(Ctl::pnVersion,
-                     ctx.Msg(21) + " : " + ReplyDisplay(ctx.link.ReplyChars(6, 13)));
+    result.version = ctx.link.ReplyChars(6, 13);
+    ctx.view.SetText(Ctl::pnVersion, ctx.Msg(21) + " : " + ReplyDisplay(result.version));
     ctx.view.SetText(Ctl::pnMsg, ctx.Msg(23) + PortSuffix(ctx));
     version = true;
     ctx.ReaderReady = true;
@@ -109,7 +120,7 @@ bool FetchVersion(ReaderContext& ctx) {
 
 }  // namespace
 
-void ScanReader(ReaderContext& ctx) {
+ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope) {
   ReaderView& view = ctx.view;
   HourglassCursor hourglass(view);
   view.SetBusy(true);
@@ -120,28 +131,34 @@ void ScanReader(ReaderContext& ctx) {
   ctx.pump.ProcessMessages();
 
   ctx.ReaderReady = false;
-  bool found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx);
-  if (!found) found = Walk(ctx);
+  ScanResult result;
+  result.found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx);
+  if (!result.found && scope.walk) result.found = result.stored = Walk(ctx, scope);
 
-  if (!found) {
+  if (!result.found) {
     // The list shows the default while the stored index keeps its value.
     view.SetSelection(Ctl::cmbBaudRate, kDefaultModeIndex);
     view.SetText(Ctl::pnMsg, ctx.Msg(25));
     view.SetBusy(false);
     view.SetFill(Ctl::shComm, Fill::Red);
     ctx.tone.Beep(kLowToneHz, kOutcomeToneMs);
-    return;
+    return result;
   }
 
-  ShowReaderInfo(ctx);
-  if (FetchVersion(ctx)) {
+  result.port = ctx.settings.ScanCommNo;
+  result.mode = ctx.settings.ScanBaudRate;
+  result.mode_index = ctx.settings.ScanBaudRateNo;
+  ShowReaderInfo(ctx, result);
+  result.ready = FetchVersion(ctx, result);
+  if (result.ready) {
     ctx.tone.Beep(kHighToneHz, kOutcomeToneMs);
-    return;
+    return result;
   }
   view.SetText(Ctl::pnMsg, ctx.Msg(24) + PortSuffix(ctx));
   view.SetBusy(false);
   view.SetFill(Ctl::shComm, Fill::Red);
   ctx.tone.Beep(kLowToneHz, kOutcomeToneMs);
+  return result;
 }
 
 }  // namespace kelta

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "reader/context.h"
+#include "reader/results.h"
 
 namespace kelta {
 
@@ -23,6 +24,6 @@ struct GuardedExchange {
   int error_message = 0;
 };
 
-void RunGuardedExchange(ReaderContext& ctx, const GuardedExchange& exchange);
+CommandResult RunGuardedExchange(ReaderContext& ctx, const GuardedExchange& exchange);
 
 }  // namespace kelta

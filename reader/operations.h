@@ -1,31 +1,34 @@
 // The reader operations, one for each button of the window. Each runs from start to
-// end inside its click handler and reports through the view.
+// end inside its click handler, reports through the view and returns what it came to.
 #pragma once
 
 #include "reader/context.h"
+#include "reader/results.h"
 
 namespace kelta {
 
 // Discovery: the stored place, then the walk over ports and modes (btnScanClick).
-void ScanReader(ReaderContext& ctx);
+ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope = {});
 
 // Identity and output settings (btnIDClick, btnBaudRateClick, btnModeClick).
-void SetReaderId(ReaderContext& ctx);
-void SetReaderBaudRate(ReaderContext& ctx);
-void SetReaderMode(ReaderContext& ctx);
+CommandResult SetReaderId(ReaderContext& ctx);
+CommandResult SetReaderBaudRate(ReaderContext& ctx);
+CommandResult SetReaderMode(ReaderContext& ctx);
 
 // Radio and factory commands (btnRSSIClick, btnAddrClick, btnFreqClick,
 // btnChannelClick, btnFactoryClick, btnResetClick).
-void SetRssiLevel(ReaderContext& ctx);
-void SetAddress(ReaderContext& ctx);
-void SetFrequency(ReaderContext& ctx);
-void SetChannel(ReaderContext& ctx);
-void FactoryDefault(ReaderContext& ctx);
-void ResetReader(ReaderContext& ctx);
+CommandResult SetRssiLevel(ReaderContext& ctx);
+CommandResult SetAddress(ReaderContext& ctx);
+CommandResult SetFrequency(ReaderContext& ctx);
+CommandResult SetChannel(ReaderContext& ctx);
+CommandResult FactoryDefault(ReaderContext& ctx);
+CommandResult ResetReader(ReaderContext& ctx);
 
 // Continuous tag reading: a press starts it, the next (nested) press ends it
-// (btnReadCardClick); the tag lamp's timer (tmrCardTimer).
-void ReadCard(ReaderContext& ctx);
+// (btnReadCardClick); the tag lamp's timer (tmrCardTimer). The starting press returns
+// once reading has ended (Success) or did not start; the cancelling press returns Success
+// at once.
+CommandResult ReadCard(ReaderContext& ctx);
 void CardTimerExpired(ReaderContext& ctx);
 
 }  // namespace kelta

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "reader/context.h"
+#include "reader/results.h"
 
 namespace kelta {
 
@@ -20,8 +21,6 @@ inline constexpr unsigned kTagToneMs = 30;
 
 // Message 2, "Start Scan Reader!".
 inline constexpr int kMsgStartScan = 2;
-
-enum class Outcome { NotReady, Failure, Success };
 
 // The reader's characters are bytes; the view takes UTF-8. Each byte is read as
 // Latin-1 so that any reply displays as valid text, one character per byte.

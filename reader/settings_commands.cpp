@@ -11,18 +11,21 @@ namespace kelta {
 namespace {
 
 // Exchanges with the reader once the guard has passed; false when no command was accepted.
-bool Exchange(ReaderContext& ctx, const GuardedExchange& exchange) {
+bool Exchange(ReaderContext& ctx, const GuardedExchange& exchange, CommandResult& result) {
   ReaderLink& link = ctx.link;
   if (!link.OpenPort(ctx.settings.ScanCommNo, ctx.settings.ScanBaudRate)) {
     // Nothing to close: also when the open failed because tag reading holds the port.
+    result.open_error = link.Port().LastOpenError();
     return false;
   }
+  result.opened = true;
   bool accepted = false;
   for (int i = 0; i < exchange.tries && !accepted; ++i) {
     ctx.clock.Sleep(kTryPauseMs);
     if (!link.SendCommand(CmdReaderInfo()) || link.ReplyLength() != kReaderInfoReplyLength) {
       continue;
     }
+    result.reader_answered = true;
     ctx.clock.Sleep(kTryPauseMs);
     if (link.SendCommand(exchange.command())) {
       accepted = true;
@@ -40,21 +43,22 @@ std::uint8_t PositionByte(const ReaderContext& ctx, Ctl bar) {
 
 }  // namespace
 
-void RunGuardedExchange(ReaderContext& ctx, const GuardedExchange& exchange) {
+CommandResult RunGuardedExchange(ReaderContext& ctx, const GuardedExchange& exchange) {
   HourglassCursor hourglass(ctx.view);
   ctx.view.SetWindowEnabled(false);
-  Outcome outcome = Outcome::NotReady;
+  CommandResult result;
   if (ctx.ReaderReady) {
-    outcome = Outcome::Failure;
+    result.outcome = Outcome::Failure;
     if (!exchange.prepare || exchange.prepare()) {
       ctx.view.SetText(Ctl::pnMsg, exchange.start_text());
-      if (Exchange(ctx, exchange)) outcome = Outcome::Success;
+      if (Exchange(ctx, exchange, result)) result.outcome = Outcome::Success;
     }
   }
-  FinishOperation(ctx, outcome, exchange.ok_message, exchange.error_message);
+  FinishOperation(ctx, result.outcome, exchange.ok_message, exchange.error_message);
+  return result;
 }
 
-void SetReaderId(ReaderContext& ctx) {
+CommandResult SetReaderId(ReaderContext& ctx) {
   GuardedExchange ex;
   ex.start_text = [&] { return ctx.Msg(26) + " = " + ctx.view.Text(Ctl::pnID); };
   // The serial number comes from this try's probe, not from the window.
@@ -63,10 +67,10 @@ void SetReaderId(ReaderContext& ctx) {
   };
   ex.ok_message = 27;
   ex.error_message = 28;
-  RunGuardedExchange(ctx, ex);
+  return RunGuardedExchange(ctx, ex);
 }
 
-void SetReaderBaudRate(ReaderContext& ctx) {
+CommandResult SetReaderBaudRate(ReaderContext& ctx) {
   // The window is disabled throughout, so the selection read once holds for the whole run.
   const int index = ctx.view.Selection(Ctl::cmbBaudRate);
   const bool listed = index >= 0 && index < static_cast<int>(kBaudRateTable.size());
@@ -83,10 +87,10 @@ void SetReaderBaudRate(ReaderContext& ctx) {
   };
   ex.ok_message = 33;
   ex.error_message = 34;
-  RunGuardedExchange(ctx, ex);
+  return RunGuardedExchange(ctx, ex);
 }
 
-void SetReaderMode(ReaderContext& ctx) {
+CommandResult SetReaderMode(ReaderContext& ctx) {
   const int rs485 = ctx.view.Selection(Ctl::cmbRS485);
   const int wiegand = ctx.view.Selection(Ctl::cmbWiegand);
   GuardedExchange ex;
@@ -99,37 +103,43 @@ void SetReaderMode(ReaderContext& ctx) {
   };
   ex.ok_message = 60;
   ex.error_message = 61;
-  RunGuardedExchange(ctx, ex);
+  return RunGuardedExchange(ctx, ex);
 }
 
-void SetRssiLevel(ReaderContext& ctx) {
+CommandResult SetRssiLevel(ReaderContext& ctx) {
   // The RSSI level has no texts of its own: it reports with the reader-ID texts.
   GuardedExchange ex;
   ex.start_text = [&] { return ctx.Msg(26) + " = " + ctx.view.Text(Ctl::pnID); };
   ex.command = [&] { return CmdSetRssi(PositionByte(ctx, Ctl::sbRSSI)); };
   ex.ok_message = 27;
   ex.error_message = 28;
-  RunGuardedExchange(ctx, ex);
+  return RunGuardedExchange(ctx, ex);
 }
 
 namespace {
 
-void SetRadio(ReaderContext& ctx, RadioItem item, Ctl bar, int start_message) {
+CommandResult SetRadio(ReaderContext& ctx, RadioItem item, Ctl bar, int start_message) {
   GuardedExchange ex;
   ex.start_text = [&ctx, start_message] { return ctx.Msg(start_message); };
   ex.command = [&ctx, item, bar] { return CmdSetRadio(item, PositionByte(ctx, bar)); };
   ex.ok_message = start_message + 1;
   ex.error_message = start_message + 2;
-  RunGuardedExchange(ctx, ex);
+  return RunGuardedExchange(ctx, ex);
 }
 
 }  // namespace
 
-void SetAddress(ReaderContext& ctx) { SetRadio(ctx, RadioItem::Address, Ctl::sbAddr, 47); }
-void SetFrequency(ReaderContext& ctx) { SetRadio(ctx, RadioItem::Frequency, Ctl::sbFreq, 50); }
-void SetChannel(ReaderContext& ctx) { SetRadio(ctx, RadioItem::Channel, Ctl::sbChannel, 53); }
+CommandResult SetAddress(ReaderContext& ctx) {
+  return SetRadio(ctx, RadioItem::Address, Ctl::sbAddr, 47);
+}
+CommandResult SetFrequency(ReaderContext& ctx) {
+  return SetRadio(ctx, RadioItem::Frequency, Ctl::sbFreq, 50);
+}
+CommandResult SetChannel(ReaderContext& ctx) {
+  return SetRadio(ctx, RadioItem::Channel, Ctl::sbChannel, 53);
+}
 
-void FactoryDefault(ReaderContext& ctx) {
+CommandResult FactoryDefault(ReaderContext& ctx) {
   GuardedExchange ex;
   // The window's factory values stand whatever the reader says; the mode in memory
   // stays, so later operations still reach the reader where it is.
@@ -146,25 +156,30 @@ void FactoryDefault(ReaderContext& ctx) {
   ex.command = [] { return CmdFactoryDefault(); };
   ex.ok_message = 39;
   ex.error_message = 40;
-  RunGuardedExchange(ctx, ex);
+  return RunGuardedExchange(ctx, ex);
 }
 
-void ResetReader(ReaderContext& ctx) {
+CommandResult ResetReader(ReaderContext& ctx) {
   // The reader restarts on this command: no probe, and a second try would find it busy.
   constexpr std::uint32_t kResetPauseMs = 50;
   HourglassCursor hourglass(ctx.view);
   ctx.view.SetWindowEnabled(false);
-  Outcome outcome = Outcome::NotReady;
+  CommandResult result;
   if (ctx.ReaderReady) {
-    outcome = Outcome::Failure;
+    result.outcome = Outcome::Failure;
     ctx.view.SetText(Ctl::pnMsg, ctx.Msg(56));
     if (ctx.link.OpenPort(ctx.settings.ScanCommNo, ctx.settings.ScanBaudRate)) {
+      result.opened = true;
       ctx.clock.Sleep(kResetPauseMs);
-      if (ctx.link.SendCommand(CmdReset())) outcome = Outcome::Success;
+      if (ctx.link.SendCommand(CmdReset())) result.outcome = Outcome::Success;
+      result.reader_answered = ctx.link.LastReplyWait().heard != ReplyHeard::Nothing;
       ctx.link.ClosePort();
+    } else {
+      result.open_error = ctx.link.Port().LastOpenError();
     }
   }
-  FinishOperation(ctx, outcome, 57, 58);
+  FinishOperation(ctx, result.outcome, 57, 58);
+  return result;
 }
 
 }  // namespace kelta

@@ -46,8 +46,16 @@ void PollOnce(ReaderContext& ctx) {
     ctx.pump.ProcessMessages();
     if (ctx.clock.Ticks() - start <= step) ctx.clock.Sleep(1);
   }
-  if (!ctx.link.SendCommand(CmdReadTag()) || ctx.link.ReplyLength() != kTagReplyLength) return;
-  ctx.view.SetText(Ctl::pnCardID, TagLine(ctx, ctx.link.ReplyChars(7, 14)));
+  TagPoll poll;
+  poll.replied = ctx.link.SendCommand(CmdReadTag());
+  poll.tag = poll.replied && ctx.link.ReplyLength() == kTagReplyLength;
+  if (poll.tag) {
+    poll.chars = ctx.link.ReplyChars(7, 14);
+    poll.value = HexToValue(poll.chars);
+  }
+  if (ctx.events) ctx.events->TagPolled(poll);
+  if (!poll.tag) return;
+  ctx.view.SetText(Ctl::pnCardID, TagLine(ctx, poll.chars));
   ctx.view.SetFill(Ctl::shCard, Fill::Yellow);
   ctx.view.StartCardTimer();
   ctx.tone.Beep(kHighToneHz, kTagToneMs);
@@ -55,17 +63,19 @@ void PollOnce(ReaderContext& ctx) {
 
 }  // namespace
 
-void ReadCard(ReaderContext& ctx) {
+CommandResult ReadCard(ReaderContext& ctx) {
   ReaderView& view = ctx.view;
+  CommandResult result;
   if (!ctx.ReaderReady) {
     view.SetText(Ctl::pnMsg, ctx.Msg(kMsgStartScan));
     ctx.tone.Beep(kLowToneHz, kOutcomeToneMs);
-    return;
+    return result;
   }
+  result.outcome = Outcome::Success;
   // The cancelling press arrives nested, from the running loop's event processing.
   if (ctx.TagReadActive) {
     ctx.TagReadActive = false;
-    return;
+    return result;
   }
 
   ctx.TagReadActive = true;
@@ -74,7 +84,8 @@ void ReadCard(ReaderContext& ctx) {
   SetReadingControls(view, false);
 
   const Settings& s = ctx.settings;
-  if (ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate)) {
+  result.opened = ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate);
+  if (result.opened) {
     // Blinking as when busy, but the window takes input so that the button can end it.
     view.SetBusy(true);
     view.SetWindowEnabled(true);
@@ -85,6 +96,8 @@ void ReadCard(ReaderContext& ctx) {
     view.SetFill(Ctl::shCard, Fill::White);
     ctx.link.ClosePort();
   } else {
+    result.outcome = Outcome::Failure;
+    result.open_error = ctx.link.Port().LastOpenError();
     view.SetFill(Ctl::shComm, Fill::Red);
     view.SetText(Ctl::pnMsg, ctx.Msg(kMsgOpenCom) + " : " + std::to_string(s.ScanCommNo) + " " +
                                  ctx.Msg(kMsgError));
@@ -95,6 +108,7 @@ void ReadCard(ReaderContext& ctx) {
   view.SetText(Ctl::pnCardID, ctx.Msg(kMsgTagId));
   SetReadingControls(view, true);
   view.SetText(Ctl::btnReadCard, caption);
+  return result;
 }
 
 void CardTimerExpired(ReaderContext& ctx) {

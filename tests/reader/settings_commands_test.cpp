@@ -10,7 +10,7 @@
 namespace kelta::test {
 namespace {
 
-using Operation = void (*)(ReaderContext&);
+using Operation = CommandResult (*)(ReaderContext&);
 using Texts = std::vector<std::string>;
 
 constexpr int kPort = 2;

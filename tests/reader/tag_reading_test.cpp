@@ -210,7 +210,7 @@ INSTANTIATE_TEST_SUITE_P(ReadCard, NoTagReply,
 
 struct NestedCase {
   const char* name;
-  void (*operation)(ReaderContext&);
+  CommandResult (*operation)(ReaderContext&);
   std::string start;
   std::string error;
 };
