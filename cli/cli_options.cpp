@@ -1,0 +1,411 @@
+#include "cli/cli_options.h"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+#include <sstream>
+
+#include "link/command_set.h"
+
+#ifndef KELTA_VERSION
+#error "KELTA_VERSION names the program's version"
+#endif
+
+namespace kelta::cli {
+
+namespace {
+
+constexpr const char* kProgram = "qm880ctl";
+constexpr int kColumn = 34;  // where the descriptions start in --help
+constexpr int kWidth = 79;
+
+// The texts of the command line, checked by validators that name the allowed values;
+// converted once parsing has passed.
+struct RawOptions {
+  std::string port, mode, lang, value, baud, wiegand, rs485, count, seconds, format = "text";
+};
+
+std::optional<long> WholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 ||
+      text.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stol(text);
+}
+
+std::string Got(const std::string& text) { return ", got \"" + text + "\""; }
+
+CLI::Validator WholeRange(long low, long high) {
+  return CLI::Validator(
+      [low, high](std::string& text) -> std::string {
+        const auto n = WholeNumber(text);
+        if (n && *n >= low && *n <= high) return {};
+        return "must be a whole number from " + std::to_string(low) + " to " +
+               std::to_string(high) + Got(text);
+      },
+      "", "range");
+}
+
+// One of `choices`, named in the message as `list`.
+CLI::Validator OneOf(std::vector<std::string> choices, std::string list) {
+  return CLI::Validator(
+      [choices = std::move(choices), list = std::move(list)](std::string& text) -> std::string {
+        for (const auto& c : choices) {
+          if (text == c) return {};
+        }
+        return "must be " + list + Got(text);
+      },
+      "", "choice");
+}
+
+CLI::Validator ModeValidator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (BaudRateIndex(text)) return {};
+        std::string list;
+        for (const char* mode : kBaudRateTable) list += std::string(list.empty() ? "" : " ") + mode;
+        return "must be one of " + list + ", or its place in that list, 0 to 11" + Got(text);
+      },
+      "", "mode");
+}
+
+CLI::App* AddCommand(CLI::App& app, const char* name, const char* description) {
+  CLI::App* command = app.add_subcommand(name, description);
+  command->fallthrough();
+  return command;
+}
+
+// The global options, and each command with its own, as CLI11 has them: help, manual page
+// and completion are made from these, so they cannot disagree with what is parsed.
+void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
+  app.require_subcommand(1);
+  app.fallthrough();
+  app.set_help_flag("-h,--help", "this help (after a command: that command's)");
+  app.set_version_flag("--version", std::string(kProgram) + " " + KELTA_VERSION,
+                       "the program's version");
+
+  CLI::Option* port = app.add_option("--port", raw.port,
+                                     "the port by its COM number, as the window names ports "
+                                     "(instead of the stored one)")
+                          ->type_name("N")
+                          ->check(WholeRange(1, 255));
+  app.add_option("--device", o.device,
+                 "any serial device, e.g. a /dev/serial/by-id/... name (instead of the stored "
+                 "port)")
+      ->type_name("PATH")
+      ->excludes(port);
+  app.add_option("--mode", raw.mode,
+                 "the port mode, e.g. 19200,e,8,1, or its place 0 to 11 "
+                 "(instead of the stored one)")
+      ->type_name("MODE")
+      ->check(ModeValidator());
+  app.add_flag("--json", o.json, "one JSON document on standard output, for scripts");
+  app.add_option("--lang", raw.lang,
+                 "the language of the messages (default: the window's stored language)")
+      ->type_name("en|gb|big5")
+      ->check(OneOf({"en", "gb", "big5"}, "en, gb or big5"));
+  app.add_flag("--no-store", o.no_store, "leave the stored settings as they are");
+  app.add_flag("--trace", o.trace,
+               "every frame sent and received, with times, in hexadecimal and as text, on "
+               "standard error");
+  app.add_flag("--beep", o.beep, "sound the window's beeps");
+
+  AddCommand(app, "ports", "COM1 to COM16: the device each maps to and its state");
+
+  CLI::App* scan = AddCommand(app, "scan",
+                              "find the reader: the stored place first, then the "
+                              "walk over COM1 to COM16 (only the given port with "
+                              "--port/--device); stores the place found");
+  scan->add_flag("--all-modes", o.all_modes,
+                 "try all twelve port modes on each port, not only the stored one");
+  scan->add_flag("--explain", o.explain,
+                 "tell port by port and mode by mode what happened, and what to do about it");
+
+  AddCommand(app, "info",
+             "serial number, ID and firmware version of the reader at the stored "
+             "place");
+
+  AddCommand(app, "set-id", "set the reader ID")
+      ->add_option("ID", raw.value, "1 to 99")
+      ->required()
+      ->check(WholeRange(1, 99));
+  AddCommand(app, "set-baud", "set the reader's port mode; the new mode is stored")
+      ->add_option("MODE", raw.baud, "e.g. 57600,n,8,1, or its place 0 to 11")
+      ->required()
+      ->check(ModeValidator());
+  CLI::App* output = AddCommand(app, "set-output", "set the Wiegand and RS485 output formats");
+  output->add_option("--wiegand", raw.wiegand, "Wiegand bits")
+      ->type_name("26|34|42")
+      ->required()
+      ->check(OneOf({"26", "34", "42"}, "26, 34 or 42"));
+  output->add_option("--rs485", raw.rs485, "RS485 bits")
+      ->type_name("24|32|40|64")
+      ->required()
+      ->check(OneOf({"24", "32", "40", "64"}, "24, 32, 40 or 64"));
+  AddCommand(app, "set-rssi", "set the RSSI level")
+      ->add_option("LEVEL", raw.value, "0 to 250")
+      ->required()
+      ->check(WholeRange(0, 250));
+  AddCommand(app, "set-address", "set the radio address (kept out of sight in the window)")
+      ->add_option("ADDRESS", raw.value, "0 to 255")
+      ->required()
+      ->check(WholeRange(0, 255));
+  AddCommand(app, "set-frequency", "set the radio frequency (kept out of sight in the window)")
+      ->add_option("FREQUENCY", raw.value, "0 to 255")
+      ->required()
+      ->check(WholeRange(0, 255));
+  AddCommand(app, "set-channel", "set the radio channel (kept out of sight in the window)")
+      ->add_option("CHANNEL", raw.value, "0 to 255")
+      ->required()
+      ->check(WholeRange(0, 255));
+  AddCommand(app, "factory-default", "restore the reader's factory settings");
+  AddCommand(app, "reset", "restart the reader");
+
+  CLI::App* read = AddCommand(app, "read-tags",
+                              "poll for tags and print one line per tag reply as it comes, "
+                              "until Ctrl+C (or SIGTERM), --count or --seconds; then a "
+                              "summary on standard error");
+  read->add_option("--count", raw.count, "end after N tag lines")
+      ->type_name("N")
+      ->check(WholeRange(1, 999999999));
+  read->add_option("--seconds", raw.seconds, "end after S seconds")
+      ->type_name("S")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            char* end = nullptr;
+            const double s = std::strtod(text.c_str(), &end);
+            if (!text.empty() && end == text.c_str() + text.size() && s > 0 && s < 1e7) return {};
+            return "must be a number of seconds above 0" + Got(text);
+          },
+          "", "seconds"));
+  read->add_flag("--unique", o.unique, "print each tag once");
+  read->add_option("--format", raw.format, "the lines' format (default text)")
+      ->type_name("text|csv|jsonl")
+      ->check(OneOf({"text", "csv", "jsonl"}, "text, csv or jsonl"));
+}
+
+std::string Synopsis(const CLI::App& command) {
+  std::string text = command.get_name();
+  for (const CLI::Option* opt : command.get_options()) {
+    if (opt == command.get_help_ptr()) continue;
+    std::string item;
+    if (opt->get_positional()) {
+      item = opt->get_name(true);
+    } else if (opt->get_items_expected_max() == 0) {
+      item = opt->get_name();
+    } else {
+      item = opt->get_name() + " " + opt->get_type_name();
+    }
+    text += " " + (opt->get_required() ? item : "[" + item + "]");
+  }
+  return text;
+}
+
+// `left` at `indent`, then `right` from kColumn on, its words wrapped before kWidth.
+void Row(std::ostream& out, const std::string& left, const std::string& right, int indent) {
+  std::string line(static_cast<std::size_t>(indent), ' ');
+  line += left;
+  if (static_cast<int>(line.size()) + 2 > kColumn) {
+    out << line << "\n";
+    line.clear();
+  }
+  std::istringstream words(right);
+  std::string word;
+  bool first = true;
+  while (words >> word) {
+    if (!first && static_cast<int>(line.size() + 1 + word.size()) > kWidth) {
+      out << line << "\n";
+      line.clear();
+      first = true;
+    }
+    if (first) {
+      line.resize(kColumn, ' ');
+    } else {
+      line += ' ';
+    }
+    line += word;
+    first = false;
+  }
+  out << line << "\n";
+}
+
+std::string OptionLeft(const CLI::Option& opt) {
+  if (opt.get_positional()) return opt.get_name(true);
+  std::string left = opt.get_name(false, true);
+  if (opt.get_items_expected_max() > 0) left += " " + opt.get_type_name();
+  return left;
+}
+
+std::vector<const CLI::App*> Commands(const CLI::App& app) {
+  return app.get_subcommands([](const CLI::App*) { return true; });
+}
+
+void WriteCommand(std::ostream& out, const CLI::App& command) {
+  Row(out, Synopsis(command), command.get_description(), 2);
+  for (const CLI::Option* opt : command.get_options()) {
+    if (opt == command.get_help_ptr()) continue;
+    Row(out, OptionLeft(*opt), opt->get_description(), 6);
+  }
+}
+
+void WriteGlobalOptions(std::ostream& out, const CLI::App& app) {
+  out << "Options (every command):\n";
+  for (const CLI::Option* opt : app.get_options()) {
+    if (opt->get_group().empty()) continue;
+    Row(out, OptionLeft(*opt), opt->get_description(), 2);
+  }
+}
+
+constexpr const char* kExitCodes =
+    "Exit codes:\n"
+    "  0    done\n"
+    "  1    the reader did not accept the command (or gave no firmware version)\n"
+    "  2    bad usage or argument: nothing was opened\n"
+    "  3    no reader found (or none answered at the stored place)\n"
+    "  4    the port cannot be opened; the message says why\n"
+    "  130  interrupted (Ctrl+C) during any command but read-tags, port closed\n";
+
+constexpr const char* kExamples =
+    "Examples:\n"
+    "  qm880ctl scan --explain            find the reader, or find out why not\n"
+    "  qm880ctl --port 3 set-id 7         set ID 07 on the reader at COM3\n"
+    "  qm880ctl read-tags --format csv --seconds 60 > tags.csv\n"
+    "  qm880ctl --json info               the reader's identity for a script\n";
+
+class HelpFormatter final : public CLI::FormatterBase {
+ public:
+  std::string make_help(const CLI::App* app, std::string, CLI::AppFormatMode) const override {
+    std::ostringstream out;
+    if (app->get_parent() != nullptr) {
+      const CLI::App& root = *app->get_parent();
+      out << "Usage: " << kProgram << " [OPTIONS] " << Synopsis(*app) << "\n\n";
+      WriteCommand(out, *app);
+      out << "\n";
+      WriteGlobalOptions(out, root);
+      out << "\n" << kExitCodes;
+      return out.str();
+    }
+    out << "Usage: " << kProgram << " [OPTIONS] COMMAND [ARGUMENTS]\n\n"
+        << "The KELTA QM880-4R reader from the command line: the window's reader operations\n"
+        << "(the same commands on the wire, the same tries and pauses) and its stored\n"
+        << "settings, for scripts, for readers behind a headless gateway, and for finding\n"
+        << "out why a reader is not found. Options may come before or after the command.\n\n"
+        << "Commands:\n";
+    for (const CLI::App* command : Commands(*app)) WriteCommand(out, *command);
+    out << "\n";
+    WriteGlobalOptions(out, *app);
+    out << "\n" << kExitCodes << "\n" << kExamples;
+    return out.str();
+  }
+};
+
+// Completion of the commands, the options (every command's and its own) and the values
+// that are a short list.
+std::string CompletionScript(const CLI::App& app) {
+  std::ostringstream out;
+  auto words = [](const CLI::App& a) {
+    std::string list;
+    for (const CLI::Option* opt : a.get_options()) {
+      if (opt->get_positional() || opt == a.get_help_ptr()) continue;
+      for (const std::string& name : opt->get_lnames()) list += " --" + name;
+    }
+    return list;
+  };
+  std::string commands;
+  for (const CLI::App* command : Commands(app)) commands += " " + command->get_name();
+  std::string modes;
+  for (const char* mode : kBaudRateTable) modes += std::string(" ") + mode;
+  out << "# bash completion for qm880ctl (made by qm880ctl --bash-completion)\n"
+      << "_qm880ctl() {\n"
+      << "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
+      << "  local command= w\n"
+      << "  for w in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
+      << "    case \" " << commands.substr(1) << " \" in *\" $w \"*) command=$w;; esac\n"
+      << "  done\n"
+      << "  case $prev in\n"
+      << "    --lang) COMPREPLY=($(compgen -W 'en gb big5' -- \"$cur\")); return;;\n"
+      << "    --format) COMPREPLY=($(compgen -W 'text csv jsonl' -- \"$cur\")); return;;\n"
+      << "    --wiegand) COMPREPLY=($(compgen -W '26 34 42' -- \"$cur\")); return;;\n"
+      << "    --rs485) COMPREPLY=($(compgen -W '24 32 40 64' -- \"$cur\")); return;;\n"
+      << "    --mode) COMPREPLY=($(compgen -W '" << modes.substr(1) << "' -- \"$cur\")); return;;\n"
+      << "    --device) COMPREPLY=($(compgen -f -- \"${cur:-/dev/}\")); return;;\n"
+      << "    --port|--count|--seconds) return;;\n"
+      << "  esac\n"
+      << "  local options='" << words(app).substr(1) << " --help'\n"
+      << "  case $command in\n";
+  for (const CLI::App* command : Commands(app)) {
+    out << "    " << command->get_name() << ") options+='" << words(*command) << "'";
+    if (command->get_name() == "set-baud") {
+      out << "\n      [[ $cur != -* ]] && { COMPREPLY=($(compgen -W '" << modes.substr(1)
+          << "' -- \"$cur\")); return; }";
+    }
+    out << ";;\n";
+  }
+  out << "    '') COMPREPLY=($(compgen -W \"" << commands.substr(1)
+      << " $options\" -- \"$cur\")); return;;\n"
+      << "  esac\n"
+      << "  COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
+      << "}\n"
+      << "complete -F _qm880ctl qm880ctl\n";
+  return out.str();
+}
+
+int LanguageOf(const std::string& name) { return name == "gb" ? 1 : name == "big5" ? 2 : 0; }
+
+int Rs485Index(const std::string& bits) {
+  return bits == "24" ? 0 : bits == "32" ? 1 : bits == "40" ? 2 : 3;
+}
+
+int WiegandIndex(const std::string& bits) { return bits == "26" ? 0 : bits == "34" ? 1 : 2; }
+
+}  // namespace
+
+std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOptions& options,
+                                    std::ostream& out, std::ostream& err) {
+  CLI::App app(kProgram, kProgram);
+  app.formatter(std::make_shared<HelpFormatter>());
+  RawOptions raw;
+  Define(app, options, raw);
+  // The completion script, for the build to install; it needs no command.
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--bash-completion") {
+      out << CompletionScript(app);
+      return kExitDone;
+    }
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    out << app.help();
+    return kExitDone;
+  } catch (const CLI::CallForVersion& version) {
+    out << version.what() << "\n";
+    return kExitDone;
+  } catch (const CLI::ParseError& error) {
+    std::string what = error.what();
+    if (app.get_subcommands().empty()) {
+      // CLI11 says only that a subcommand is required; name what it got instead.
+      const std::vector<std::string> rest = app.remaining();
+      what = rest.empty() ? "a command is required" : "unknown command \"" + rest.front() + "\"";
+    }
+    err << kProgram << ": " << what << "\n"
+        << "Run '" << kProgram << " --help' for the commands and options.\n";
+    return kExitUsage;
+  }
+
+  options.command = app.get_subcommands().front()->get_name();
+  if (!raw.port.empty()) options.port = static_cast<int>(*WholeNumber(raw.port));
+  if (!raw.mode.empty()) options.mode_index = BaudRateIndex(raw.mode);
+  if (!raw.lang.empty()) options.language = LanguageOf(raw.lang);
+  if (!raw.value.empty()) options.value = static_cast<int>(*WholeNumber(raw.value));
+  if (!raw.baud.empty()) options.baud_index = *BaudRateIndex(raw.baud);
+  if (!raw.rs485.empty()) options.rs485_index = Rs485Index(raw.rs485);
+  if (!raw.wiegand.empty()) options.wiegand_index = WiegandIndex(raw.wiegand);
+  if (!raw.count.empty()) options.count = *WholeNumber(raw.count);
+  if (!raw.seconds.empty()) options.seconds = std::strtod(raw.seconds.c_str(), nullptr);
+  options.format = raw.format == "csv"     ? TagFormat::Csv
+                   : raw.format == "jsonl" ? TagFormat::Jsonl
+                                           : TagFormat::Text;
+  return std::nullopt;
+}
+
+}  // namespace kelta::cli

@@ -1,0 +1,649 @@
+#include "cli/commands.h"
+
+#include <algorithm>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue.h"
+#include "cli/cli_view.h"
+#include "cli/line_trace.h"
+#include "cli/scan_report.h"
+#include "cli/tag_log.h"
+#include "link/command_set.h"
+#include "link/reader_link.h"
+#include "link/serial_port.h"
+#include "platform/clock.h"
+#include "platform/interrupt.h"
+#include "platform/port_info.h"
+#include "platform/serial_device.h"
+#include "platform/settings_store.h"
+#include "platform/tone.h"
+#include "reader/context.h"
+#include "reader/operations.h"
+#include "reader/outcome.h"
+#include "settings/settings.h"
+
+namespace kelta::cli {
+
+namespace {
+
+using nlohmann::json;
+
+// A device that is none of COM1 to COM16 stands in as this port number for the run; the
+// stored settings, which name ports by number, cannot hold it.
+constexpr int kStandInPort = 255;
+
+constexpr int kMsgStartScan = 2;
+constexpr int kMsgId = 4;
+constexpr int kMsgBaudRate = 5;
+constexpr int kMsgSerial = 19;
+constexpr int kMsgVersion = 21;
+
+// Thrown by the event pump when an interrupt comes during a command that cannot end early
+// on its own; the command then closes the port and ends.
+struct Interrupt {};
+
+// --no-store, and a device that stands in for a port: the settings stay as they are.
+class NoStore final : public SettingsStore {
+ public:
+  bool OpenKey(bool) override { return false; }
+  bool ValueExists(const std::string&) override { return false; }
+  std::int32_t ReadInteger(const std::string&) override { return 0; }
+  std::string ReadString(const std::string&) override { return {}; }
+  void WriteInteger(const std::string&, std::int32_t) override {}
+  void WriteString(const std::string&, const std::string&) override {}
+  void CloseKey() override {}
+};
+
+// No beep unless --beep; the operations then take no time for it either.
+class NoTone final : public Tone {
+ public:
+  void Beep(unsigned, unsigned) override {}
+};
+
+void Print(std::FILE* file, const std::string& text) {
+  std::fputs(text.c_str(), file);
+  std::fputc('\n', file);
+  std::fflush(file);
+}
+
+const char* FailureName(OpenFailure kind) {
+  switch (kind) {
+    case OpenFailure::None:
+      return "none";
+    case OpenFailure::NoDevice:
+      return "no-device";
+    case OpenFailure::NoPermission:
+      return "no-permission";
+    case OpenFailure::Busy:
+      return "busy";
+    case OpenFailure::NotSerial:
+      return "not-serial";
+    case OpenFailure::Other:
+      break;
+  }
+  return "other";
+}
+
+std::string HoldersText(const std::vector<PortHolder>& holders) {
+  std::string text;
+  for (const PortHolder& h : holders) {
+    if (!text.empty()) text += ", ";
+    text += std::to_string(h.pid) + " (" + h.name + ")";
+  }
+  return text;
+}
+
+json HoldersJson(const std::vector<PortHolder>& holders) {
+  json list = json::array();
+  for (const PortHolder& h : holders) {
+    list.push_back({{"pid", h.pid}, {"name", h.name}, {"exclusive", h.exclusive}});
+  }
+  return list;
+}
+
+// Why `device` did not open, and what to do about it, in one line.
+std::string OpenProblem(const OpenError& error, const std::string& device) {
+  switch (error.kind) {
+    case OpenFailure::NoDevice:
+      return "no such device" + (error.text.empty() ? "" : " (" + error.text + ")");
+    case OpenFailure::NoPermission: {
+      // The group that may use serial devices; a device of another group (a terminal's,
+      // root's) is no reason to hand out membership of that one.
+      const std::string group = DescribeDevice(device).group;
+      const bool serial_group = group == "dialout" || group == "uucp";
+      const std::string fix_group = serial_group ? group : "dialout";
+      return "permission denied; fix: sudo usermod -aG " + fix_group + " \"$USER\", then log in again";
+    }
+    case OpenFailure::Busy: {
+      // The holders of the lock, where they can be told from others that only have it open.
+      std::vector<PortHolder> holders = DescribeDevice(device).holders;
+      if (std::any_of(holders.begin(), holders.end(),
+                      [](const PortHolder& h) { return h.exclusive; })) {
+        std::erase_if(holders, [](const PortHolder& h) { return !h.exclusive; });
+      }
+      if (holders.empty()) return "held by another program";
+      return (holders.size() == 1 ? "held by process " : "held by processes ") +
+             HoldersText(holders);
+    }
+    case OpenFailure::NotSerial:
+      return "not a serial port" + (error.text.empty() ? "" : " (" + error.text + ")");
+    case OpenFailure::None:
+    case OpenFailure::Other:
+      break;
+  }
+  return error.text.empty() ? std::string("cannot be opened") : error.text;
+}
+
+json OpenErrorJson(const OpenError& error, const std::string& device) {
+  return {{"kind", FailureName(error.kind)},
+          {"code", error.code},
+          {"text", error.text},
+          {"explanation", OpenProblem(error, device)}};
+}
+
+// The reader operations' world for one run of the program.
+class Session final : public EventPump {
+ public:
+  Session(const CliOptions& options, std::FILE* out, std::FILE* err);
+
+  void ProcessMessages() override;
+
+  int Scan();
+  int Info();
+  int SettingsCommand();
+  int ReadTags();
+  // The port the operations may have left open when an interrupt cut them short.
+  void ClosePort() { port_.ClosePort(); }
+
+ private:
+  std::string Msg(int no) const { return Catalogue().Text(no, settings_.LanguageIndex); }
+  // "COM3 (/dev/ttyS2)", or the device alone for one that stands in for a port.
+  std::string PlaceName(int number) const;
+  json PlaceJson() const;
+  int ReportScan(const ScanResult& result, const ScanReport& report, bool walked);
+  void Explain(const ScanReport& report, json& doc) const;
+  int Finish(json doc, int code, const std::string& failure);
+  int ExitCodeOf(const CommandResult& result) const;
+  std::string FailureOf(const CommandResult& result) const;
+  bool CanStore() const { return !options_.no_store && !stand_in_; }
+
+  const CliOptions& options_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::unique_ptr<SettingsStore> store_;
+  NoStore no_store_;
+  Settings settings_;
+  Settings loaded_;
+  int named_port_;  // the port --port or --device name; 0: the stored one
+  bool stand_in_;
+  std::unique_ptr<LineTrace> trace_;
+  SerialPort port_;
+  ReaderLink link_;
+  CliView view_;
+  NoTone no_tone_;
+  ReaderContext ctx_;
+  // While tags are read: ends reading as the cancelling press does.
+  std::function<void()> on_pass_;
+  std::string last_progress_;
+};
+
+// The port number --port or --device name, 0 when neither does. A device that is none of
+// COM1 to COM16 is given the stand-in number.
+int NamedPort(const CliOptions& options) {
+  if (options.device.empty()) return options.port.value_or(0);
+  if (const int number = PortNumberOfDevice(options.device); number > 0) return number;
+  SetPortDevice(kStandInPort, options.device);
+  return kStandInPort;
+}
+
+SerialDevice& Device(const CliOptions& options, std::unique_ptr<LineTrace>& trace, std::FILE* err) {
+  if (!options.trace) return SystemSerialDevice();
+  trace = std::make_unique<LineTrace>(SystemSerialDevice(), SystemClock(), err);
+  return *trace;
+}
+
+Session::Session(const CliOptions& options, std::FILE* out, std::FILE* err)
+    : options_(options),
+      out_(out),
+      err_(err),
+      store_(MakeSystemSettingsStore()),
+      named_port_(NamedPort(options)),
+      stand_in_(!options.device.empty() && named_port_ == kStandInPort),
+      port_(Device(options, trace_, err), SystemClock()),
+      link_(port_, SystemClock(), *this),
+      ctx_{link_,
+           SystemClock(),
+           *this,
+           options.beep ? SystemTone() : no_tone_,
+           view_,
+           settings_,
+           CanStore() ? *store_ : static_cast<SettingsStore&>(no_store_)} {
+  LoadSettings(*store_, settings_);
+  loaded_ = settings_;
+  if (options.language) settings_.LanguageIndex = *options.language;
+  if (named_port_ > 0) settings_.ScanCommNo = named_port_;
+  if (options.mode_index) {
+    settings_.ScanBaudRateNo = *options.mode_index;
+    settings_.ScanBaudRate = kBaudRateTable[static_cast<std::size_t>(*options.mode_index)];
+  }
+  // A scan's progress as the window's message line shows it, for a person watching: each
+  // text once it has been followed by another (the last is the outcome, reported apart).
+  if (!options.json && (options.command == "scan" || options.command == "info")) {
+    view_.on_message = [this](const std::string& text) {
+      if (text == last_progress_) return;
+      if (!last_progress_.empty()) Print(err_, last_progress_);
+      last_progress_ = text;
+    };
+  }
+}
+
+void Session::ProcessMessages() {
+  if (on_pass_) {
+    on_pass_();
+  } else if (Interrupted()) {
+    throw Interrupt{};
+  }
+}
+
+std::string Session::PlaceName(int number) const {
+  const std::string device = PortDeviceName(number);
+  if (stand_in_ && number == kStandInPort) return device;
+  return "COM" + std::to_string(number) + " (" + (device.empty() ? "no device" : device) + ")";
+}
+
+json Session::PlaceJson() const {
+  json place = {{"device", PortDeviceName(settings_.ScanCommNo)},
+                {"mode", settings_.ScanBaudRate},
+                {"mode_index", settings_.ScanBaudRateNo}};
+  place["port"] = stand_in_ ? json(nullptr) : json(settings_.ScanCommNo);
+  return place;
+}
+
+int Session::Finish(json doc, int code, const std::string& failure) {
+  if (options_.json) {
+    doc["exit_code"] = code;
+    if (!failure.empty()) doc["error"] = failure;
+    Print(out_, doc.dump());
+  } else if (!failure.empty()) {
+    Print(err_, "qm880ctl: " + failure);
+  }
+  return code;
+}
+
+void Session::Explain(const ScanReport& report, json& doc) const {
+  json ports = json::array();
+  for (const ScanReport::Port& p : report.Ports()) {
+    json port = {{"port", stand_in_ && p.number == kStandInPort ? json(nullptr) : json(p.number)},
+                 {"device", p.device},
+                 {"opened", p.opened}};
+    std::string line = PlaceName(p.number) + ": ";
+    if (!p.opened) {
+      port["error"] = OpenErrorJson(p.error, p.device);
+      line += OpenProblem(p.error, p.device);
+    } else {
+      line += "opened";
+    }
+    if (!options_.json) Print(out_, line);
+    json modes = json::array();
+    for (const ScanReport::Mode& m : p.modes) {
+      modes.push_back(
+          {{"mode", m.mode}, {"tries", m.tries}, {"result", ScanReport::Name(m.heard)}});
+      std::string text;
+      switch (m.heard) {
+        case ScanReport::Heard::Found:
+          text = "found";
+          break;
+        case ScanReport::Heard::Silent:
+          text = "silent";
+          break;
+        case ScanReport::Heard::WrongLength:
+          text = "bytes heard but no valid reply (wrong length: " + std::to_string(m.reply_length) +
+                 " bytes where the reader's are 16)";
+          break;
+        case ScanReport::Heard::BadChecksum:
+          text = "bytes heard but no valid reply (wrong checksum)";
+          break;
+        case ScanReport::Heard::Unfinished:
+          text = "bytes heard but no valid reply (a frame that never ended)";
+          break;
+        case ScanReport::Heard::NoFrame:
+          text = "bytes heard but no valid reply (no reply frame in them)";
+          break;
+      }
+      if (m.heard != ScanReport::Heard::Found && m.heard != ScanReport::Heard::Silent) {
+        text += ": most likely another port mode or another device";
+      }
+      if (!options_.json) {
+        char head[48];
+        std::snprintf(head, sizeof head, "    %-13s %d %s  ", m.mode.c_str(), m.tries,
+                      m.tries == 1 ? "try " : "tries");
+        Print(out_, head + text);
+      }
+    }
+    port["modes"] = modes;
+    ports.push_back(port);
+  }
+  doc["explain"] = ports;
+}
+
+int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool walked) {
+  json doc = {{"command", options_.command},
+              {"found", result.found},
+              {"ready", result.ready},
+              {"message", view_.Text(Ctl::pnMsg)}};
+  if (options_.explain) Explain(report, doc);
+  if (!result.found) {
+    // One port named and it never opened: the port is the problem, not the reader.
+    const bool one_port = named_port_ > 0 || !walked;
+    if (one_port && !report.AnyOpened() && !report.Ports().empty()) {
+      const ScanReport::Port& p = report.Ports().back();
+      return Finish(doc, kExitNoPort,
+                    view_.Text(Ctl::pnMsg) + ": " + PlaceName(p.number) +
+                        " cannot be opened: " + OpenProblem(p.error, p.device));
+    }
+    std::string why = view_.Text(Ctl::pnMsg);
+    if (!walked) {
+      why += ": no reader answered at " + PlaceName(settings_.ScanCommNo) + " in " +
+             settings_.ScanBaudRate + "; qm880ctl scan looks for it";
+    } else if (!options_.explain) {
+      why += "; qm880ctl scan --explain tells why";
+    } else if (!options_.all_modes) {
+      why += "; --all-modes tries the other port modes too";
+    }
+    return Finish(doc, kExitNoReader, why);
+  }
+
+  doc.update(PlaceJson());
+  doc["serial"] = ReplyDisplay(result.serial);
+  doc["id"] = ReplyDisplay(result.id);
+  doc["version"] = result.ready ? json(ReplyDisplay(result.version)) : json(nullptr);
+  bool stored = result.stored && CanStore();
+  // Found at a place the options named rather than the stored one: the walk stores only
+  // what it finds itself, so the place is stored here, as the next run needs it.
+  const bool moved = settings_.ScanCommNo != loaded_.ScanCommNo ||
+                     settings_.ScanBaudRate != loaded_.ScanBaudRate ||
+                     settings_.ScanBaudRateNo != loaded_.ScanBaudRateNo;
+  if (!result.stored && moved && CanStore() && options_.command == "scan") {
+    SaveScanSettings(*store_, settings_);
+    stored = true;
+  }
+  doc["stored"] = stored;
+  if (!options_.json) {
+    Print(out_, view_.Text(Ctl::pnMsg));
+    Print(out_, Msg(kMsgSerial) + " : " + ReplyDisplay(result.serial));
+    Print(out_, Msg(kMsgId) + " : " + ReplyDisplay(result.id));
+    if (result.ready) Print(out_, Msg(kMsgVersion) + " : " + ReplyDisplay(result.version));
+    Print(out_, PlaceName(settings_.ScanCommNo) + ", " + Msg(kMsgBaudRate) + " : " +
+                    settings_.ScanBaudRate);
+    if (stored) {
+      Print(err_, "qm880ctl: stored COM" + std::to_string(settings_.ScanCommNo) + ", " +
+                      settings_.ScanBaudRate + " as the reader's place");
+    }
+  }
+  if (!result.ready) {
+    return Finish(doc, kExitRefused,
+                  view_.Text(Ctl::pnMsg) + ": the reader answered but gave no firmware version");
+  }
+  return Finish(doc, kExitDone, {});
+}
+
+int Session::Scan() {
+  // The window's lock box: ticked, the walk tries only the stored mode on each port.
+  view_.SetChecked(Ctl::chkLock, !options_.all_modes);
+  ScanReport report;
+  ctx_.events = &report;
+  ScanScope scope;
+  if (named_port_ > 0) scope.first_port = scope.last_port = named_port_;
+  const ScanResult result = ScanReader(ctx_, scope);
+  ctx_.events = nullptr;
+  return ReportScan(result, report, true);
+}
+
+int Session::Info() {
+  if (settings_.ScanCommNo <= 0) {
+    return Finish({{"command", "info"}, {"found", false}, {"message", Msg(kMsgStartScan)}},
+                  kExitNoReader,
+                  Msg(kMsgStartScan) +
+                      ": no reader place is stored; qm880ctl scan finds it, or "
+                      "give --port or --device");
+  }
+  ScanReport report;
+  ctx_.events = &report;
+  ScanScope scope;
+  scope.walk = false;
+  const ScanResult result = ScanReader(ctx_, scope);
+  ctx_.events = nullptr;
+  return ReportScan(result, report, false);
+}
+
+int Session::ExitCodeOf(const CommandResult& result) const {
+  switch (result.outcome) {
+    case Outcome::Success:
+      return kExitDone;
+    case Outcome::NotReady:
+      return kExitNoReader;
+    case Outcome::Failure:
+      break;
+  }
+  if (!result.opened) return kExitNoPort;
+  return result.reader_answered ? kExitRefused : kExitNoReader;
+}
+
+std::string Session::FailureOf(const CommandResult& result) const {
+  const std::string message = view_.Text(Ctl::pnMsg);
+  switch (ExitCodeOf(result)) {
+    case kExitDone:
+      return {};
+    case kExitNoPort:
+      return message + ": " + PlaceName(settings_.ScanCommNo) + " cannot be opened: " +
+             OpenProblem(result.open_error, PortDeviceName(settings_.ScanCommNo));
+    case kExitNoReader:
+      if (result.outcome == Outcome::NotReady) {
+        return message +
+               ": no reader place is stored; qm880ctl scan finds it, or give --port or "
+               "--device";
+      }
+      return message + ": no reader answered at " + PlaceName(settings_.ScanCommNo) + " in " +
+             settings_.ScanBaudRate + "; qm880ctl scan looks for it";
+    default:
+      return message + ": the reader answered but did not accept the command";
+  }
+}
+
+int Session::SettingsCommand() {
+  const std::string& command = options_.command;
+  ctx_.ReaderReady = settings_.ScanCommNo > 0;
+  char two[8];
+  std::snprintf(two, sizeof two, "%02d", options_.value);
+  CommandResult result;
+  if (command == "set-id") {
+    view_.SetPosition(Ctl::sbID, options_.value);
+    view_.SetText(Ctl::pnID, two);
+    result = SetReaderId(ctx_);
+  } else if (command == "set-baud") {
+    view_.SetSelection(Ctl::cmbBaudRate, options_.baud_index);
+    result = SetReaderBaudRate(ctx_);
+  } else if (command == "set-output") {
+    view_.SetSelection(Ctl::cmbRS485, options_.rs485_index);
+    view_.SetSelection(Ctl::cmbWiegand, options_.wiegand_index);
+    result = SetReaderMode(ctx_);
+  } else if (command == "set-rssi") {
+    view_.SetPosition(Ctl::sbRSSI, options_.value);
+    result = SetRssiLevel(ctx_);
+  } else if (command == "set-address") {
+    view_.SetPosition(Ctl::sbAddr, options_.value);
+    result = SetAddress(ctx_);
+  } else if (command == "set-frequency") {
+    view_.SetPosition(Ctl::sbFreq, options_.value);
+    result = SetFrequency(ctx_);
+  } else if (command == "set-channel") {
+    view_.SetPosition(Ctl::sbChannel, options_.value);
+    result = SetChannel(ctx_);
+  } else if (command == "factory-default") {
+    result = FactoryDefault(ctx_);
+  } else {
+    result = ResetReader(ctx_);
+  }
+
+  json doc = {{"command", command},
+              {"accepted", result.outcome == Outcome::Success},
+              {"message", view_.Text(Ctl::pnMsg)}};
+  if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
+  const int code = ExitCodeOf(result);
+  if (code == kExitNoPort)
+    doc["open_error"] = OpenErrorJson(result.open_error, PortDeviceName(settings_.ScanCommNo));
+  if (code == kExitDone && !options_.json) Print(out_, view_.Text(Ctl::pnMsg));
+  // The window keeps an accepted mode in memory; a run of this program ends here, so the
+  // next one would look for the reader in the old mode. Store it, and say so.
+  if (code == kExitDone && command == "set-baud") {
+    doc["stored"] = CanStore();
+    std::string note;
+    if (CanStore()) {
+      SaveScanSettings(*store_, settings_);
+      note = "stored " + settings_.ScanBaudRate + " as the reader's port mode";
+    } else {
+      note = "not stored: the next run needs --mode " + settings_.ScanBaudRate;
+    }
+    if (!options_.json) Print(err_, "qm880ctl: " + note);
+  }
+  return Finish(doc, code, FailureOf(result));
+}
+
+class TagEvents final : public ReaderEvents {
+ public:
+  explicit TagEvents(std::function<void(const TagPoll&)> on_poll) : on_poll_(std::move(on_poll)) {}
+  void TagPolled(const TagPoll& poll) override { on_poll_(poll); }
+
+ private:
+  std::function<void(const TagPoll&)> on_poll_;
+};
+
+int Session::ReadTags() {
+  ctx_.ReaderReady = settings_.ScanCommNo > 0;
+  TagLog log(options_.format, options_.unique, !options_.json, out_);
+  bool cancelled = false;
+  // The cancelling press, made as the window's arrives: nested, from inside the loop.
+  const auto cancel = [&] {
+    if (cancelled || !ctx_.TagReadActive) return;
+    cancelled = true;
+    ReadCard(ctx_);
+  };
+  std::uint32_t started = SystemClock().Ticks();
+  const auto limit_ms =
+      options_.seconds ? static_cast<std::uint32_t>(*options_.seconds * 1000.0) : 0u;
+  on_pass_ = [&] {
+    if (Interrupted() || (options_.seconds && SystemClock().Ticks() - started >= limit_ms)) {
+      cancel();
+    }
+  };
+  TagEvents events([&](const TagPoll& poll) {
+    const bool written = log.Poll(poll, std::chrono::system_clock::now());
+    if (!written || (options_.count && log.Lines() >= *options_.count)) cancel();
+  });
+  ctx_.events = &events;
+  started = SystemClock().Ticks();
+  const CommandResult result = ReadCard(ctx_);
+  ctx_.events = nullptr;
+  on_pass_ = nullptr;
+
+  json doc = {{"command", "read-tags"}};
+  const int code = ExitCodeOf(result);
+  if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
+  if (code == kExitDone) {
+    Print(err_, "qm880ctl: read-tags: " + log.Summary());
+    doc.update(log.Json());
+    return Finish(doc, code, {});
+  }
+  // The operation writes the reason to the message line: "Open COM : 3 Error", or "Start
+  // Scan Reader!".
+  if (code == kExitNoPort) {
+    doc["open_error"] = OpenErrorJson(result.open_error, PortDeviceName(settings_.ScanCommNo));
+  }
+  doc["message"] = view_.Text(Ctl::pnMsg);
+  return Finish(doc, code, FailureOf(result));
+}
+
+int Ports(const CliOptions& options, std::FILE* out) {
+  std::vector<PortInfo> ports;
+  if (!options.device.empty()) {
+    ports.push_back(DescribeDevice(options.device));
+  } else if (options.port) {
+    ports = DescribePorts({*options.port});
+  } else {
+    ports = DescribePorts(KnownPortNumbers());
+  }
+  json list = json::array();
+  for (const PortInfo& p : ports) {
+    json port = {{"port", p.number > 0 ? json(p.number) : json(nullptr)},
+                 {"device", p.device},
+                 {"linked", p.linked},
+                 {"exists", p.exists},
+                 {"accessible", p.accessible},
+                 {"busy", p.busy},
+                 {"group", p.group},
+                 {"holders", HoldersJson(p.holders)},
+                 {"holders_known", p.holders_known}};
+    if (!p.target.empty()) port["target"] = p.target;
+    if (!p.friendly_name.empty()) port["friendly_name"] = p.friendly_name;
+    port["usb"] = nullptr;
+    if (p.usb) {
+      port["usb"] = {{"vendor_id", p.usb->vendor_id}, {"product_id", p.usb->product_id},
+                     {"serial", p.usb->serial},       {"manufacturer", p.usb->manufacturer},
+                     {"product", p.usb->product},     {"by_id", p.usb->by_id}};
+    }
+    list.push_back(port);
+    if (options.json) continue;
+
+    std::string state;
+    if (!p.exists) {
+      state = "missing";
+    } else if (p.busy) {
+      state = "busy";
+    } else if (!p.accessible) {
+      state = "no access" + (p.group.empty() ? "" : " (group " + p.group + ")");
+    } else {
+      state = "free";
+    }
+    std::string line = (p.number > 0 ? "COM" + std::to_string(p.number) : std::string("-"));
+    line.resize(7, ' ');
+    std::string device = p.device.empty() ? std::string("-") : p.device;
+    if (p.linked) device += " (linked)";
+    line += device + "  " + state;
+    if (!p.holders.empty()) line += "; open in " + HoldersText(p.holders);
+    if (!p.friendly_name.empty()) line += "; " + p.friendly_name;
+    if (!p.target.empty()) line += "; " + p.target;
+    if (p.usb) {
+      line += "; USB " + p.usb->vendor_id + ":" + p.usb->product_id;
+      if (!p.usb->product.empty()) line += " " + p.usb->product;
+      if (!p.usb->serial.empty()) line += " serial " + p.usb->serial;
+      if (!p.usb->by_id.empty()) line += " " + p.usb->by_id;
+    }
+    Print(out, line);
+  }
+  if (options.json)
+    Print(out, json{{"command", "ports"}, {"ports", list}, {"exit_code", 0}}.dump());
+  return kExitDone;
+}
+
+}  // namespace
+
+int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  if (options.command == "ports") return Ports(options, out);
+  CatchInterrupts();
+  Session session(options, out, err);
+  try {
+    if (options.command == "scan") return session.Scan();
+    if (options.command == "info") return session.Info();
+    if (options.command == "read-tags") return session.ReadTags();
+    return session.SettingsCommand();
+  } catch (const Interrupt&) {
+    session.ClosePort();
+    Print(err, "qm880ctl: interrupted; the port is closed");
+    return kExitInterrupted;
+  }
+}
+
+}  // namespace kelta::cli

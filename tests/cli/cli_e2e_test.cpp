@@ -1,0 +1,385 @@
+// qm880ctl as a user runs it: the program against qm880-sim on a pseudo-terminal, in a
+// configuration folder of the test's own, checked by its exit code, its output and the
+// frames on the simulator's trace. The other fifteen ports lead to a missing device.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/config_dir.h"
+#include "platform/serial_device.h"
+#include "platform/settings_store.h"
+#include "settings/settings.h"
+#include "sim/sim_process.h"
+
+namespace kelta {
+namespace {
+
+namespace fs = std::filesystem;
+using Strings = std::vector<std::string>;
+
+constexpr int kPort = 3;
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Names a parameterised case after its `name` field.
+struct CaseName {
+  template <class Param>
+  std::string operator()(const testing::TestParamInfo<Param>& p) const {
+    return p.param.name;
+  }
+};
+
+struct Result {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+class Cli : public testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/kelta-cli-test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    home_ = dir;
+    setenv("XDG_CONFIG_HOME", dir, 1);
+    LinkOtherPortsToNothing(kPort);
+  }
+  void TearDown() override {
+    sim_.reset();
+    fs::remove_all(home_);
+  }
+
+  void StartSim(Strings options = {}) {
+    options.insert(options.end(), {"--serial", "QM880042", "--id", "07", "--log", Log()});
+    sim_ = std::make_unique<SimProcess>(kPort, options);
+    ASSERT_TRUE(sim_->Ready());
+  }
+  std::string Log() const { return (home_ / "sim.log").string(); }
+  // The command texts the simulator received, in order.
+  Strings Heard() const {
+    Strings texts;
+    std::istringstream log(ReadFile(Log()));
+    for (std::string line; std::getline(log, line);) {
+      const auto bar = line.find('|');
+      if (line.find(" <- ") == std::string::npos || bar == std::string::npos) continue;
+      const std::string frame = line.substr(bar + 1, line.rfind('|') - bar - 1);
+      texts.push_back(frame.substr(1, frame.size() - 4));  // start byte, checksum, end byte
+    }
+    return texts;
+  }
+  void Store(int port, int mode) {
+    Settings s;
+    s.ScanCommNo = port;
+    s.ScanBaudRateNo = mode;
+    s.ScanBaudRate = mode == 5 ? "19200,e,8,1" : "9600,n,8,1";
+    SaveScanSettings(*MakeSystemSettingsStore(), s);
+  }
+  Settings Stored() const {
+    Settings s;
+    LoadSettings(*MakeSystemSettingsStore(), s);
+    return s;
+  }
+
+  // Starts qm880ctl with `args`, its output going to files; as user `uid` when given.
+  pid_t Start(const Strings& args, uid_t uid = static_cast<uid_t>(-1)) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out = open((home_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open((home_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      dup2(out, 1);
+      dup2(err, 2);
+      if (uid != static_cast<uid_t>(-1) && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(99);
+      std::vector<char*> argv{const_cast<char*>(KELTA_QM880CTL)};
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(98);
+    }
+    return pid;
+  }
+  Result Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+            ReadFile(home_ / "out"), ReadFile(home_ / "err")};
+  }
+  Result Run(const Strings& args, uid_t uid = static_cast<uid_t>(-1)) {
+    return Wait(Start(args, uid));
+  }
+
+  fs::path home_;
+  std::unique_ptr<SimProcess> sim_;
+};
+
+struct CommandCase {
+  const char* name;
+  Strings args;
+  Strings heard;
+  std::string out;  // a line the output holds
+};
+
+class Commands : public Cli, public testing::WithParamInterface<CommandCase> {};
+
+// Each command opens the stored place and sends what the window's button sends.
+TEST_P(Commands, SendTheirFramesAtTheStoredPlace) {
+  const CommandCase& c = GetParam();
+  StartSim({"--tag", "000004D2"});
+  Store(kPort, 5);
+
+  const Result r = Run(c.args);
+
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Heard(), c.heard);
+  EXPECT_NE(r.out.find(c.out), std::string::npos) << r.out;
+}
+
+const std::string kSetId = "A00CQM880042";
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Commands,
+    testing::Values(
+        CommandCase{"Scan", {"scan"}, {"A00B", "A00V"}, "S/N : QM880042\nID : 07\nVER : V2.10.04"},
+        CommandCase{"Info", {"info", "--lang", "big5"}, {"A00B", "A00V"},
+                    "讀取讀卡機資訊完成. (串口 : #3)"},
+        CommandCase{"SetId", {"set-id", "42"}, {"A00B", kSetId + "42"}, "Set Reader ID Ok"},
+        CommandCase{"SetBaud", {"set-baud", "9600,e,8,1"}, {"A00B", "A00E3"},
+                    "Set Reader BaudRate Ok"},
+        CommandCase{"SetOutput", {"set-output", "--wiegand", "34", "--rs485", "64"},
+                    {"A00B", "A00L31"}, "Set Reader Mode Ok"},
+        CommandCase{"SetRssi", {"set-rssi", "250"}, {"A00B", "A00OFA"}, "Set Reader ID Ok"},
+        CommandCase{"SetAddress", {"set-address", "255"}, {"A00B", "A00W0601FF"},
+                    "Set Address Ok"},
+        CommandCase{"SetFrequency", {"set-frequency", "59"}, {"A00B", "A00W0F013B"},
+                    "Set Freq Ok"},
+        CommandCase{"SetChannel", {"set-channel", "0"}, {"A00B", "A00W0B0100"},
+                    "Set Channel Ok"},
+        CommandCase{"FactoryDefault", {"factory-default"}, {"A00B", "A00X5A"},
+                    "Set Default Ok"},
+        CommandCase{"Reset", {"reset"}, {"A00HR"}, "Reader Reset Ok"},
+        CommandCase{"ReadTags", {"read-tags", "--count", "2", "--format", "csv"},
+                    {"A00F", "A00F"}, "time,tag,value\n"}),
+    CaseName());
+
+TEST_F(Cli, ScanStoresThePlaceFoundUnlessToldNotTo) {
+  StartSim({"--mode", "2"});
+  EXPECT_EQ(Run({"--no-store", "scan", "--all-modes"}).code, 0);
+  EXPECT_EQ(Stored().ScanCommNo, 0);
+
+  const Result r = Run({"scan", "--all-modes", "--json"});
+
+  EXPECT_EQ(r.code, 0) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["port"], kPort);
+  EXPECT_EQ(doc["mode"], "9600,n,8,1");
+  EXPECT_EQ(doc["serial"], "QM880042");
+  EXPECT_EQ(doc["stored"], true);
+  const Settings s = Stored();
+  EXPECT_EQ(s.ScanCommNo, kPort);
+  EXPECT_EQ(s.ScanBaudRateNo, 2);
+  EXPECT_EQ(s.ScanBaudRate, "9600,n,8,1");
+}
+
+TEST_F(Cli, AnAcceptedBaudRateIsStoredForTheNextRun) {
+  StartSim();
+  Store(kPort, 5);
+  ASSERT_EQ(Run({"set-baud", "2"}).code, 0);
+  EXPECT_EQ(Stored().ScanBaudRate, "9600,n,8,1");
+  EXPECT_EQ(Run({"info"}).code, 0);
+}
+
+class Interrupted : public Cli, public testing::WithParamInterface<int> {};
+
+TEST_P(Interrupted, ReadingEndsAfterTheCycleUnderWayWithTheSummaryAndThePortClosed) {
+  StartSim({"--tag", "000004D2"});
+  Store(kPort, 5);
+  const pid_t pid = Start({"--trace", "read-tags"});
+  const auto polls_heard = [&] {
+    const Strings heard = Heard();
+    return std::count(heard.begin(), heard.end(), "A00F");
+  };
+  for (int i = 0; i < 500 && polls_heard() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, GetParam());
+  const Result r = Wait(pid);
+
+  EXPECT_EQ(r.code, 0) << r.err;
+  const auto polls = polls_heard();
+  EXPECT_GE(polls, 3);
+  // Every poll sent was answered and counted: none was cut short.
+  EXPECT_NE(r.err.find("polls " + std::to_string(polls) + ", replies " + std::to_string(polls)),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("000004D2"), std::string::npos);
+  const auto last_reply = r.err.rfind(" <- ");
+  const auto close = r.err.rfind("-- close COM3");
+  EXPECT_NE(close, std::string::npos);
+  EXPECT_GT(close, last_reply);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, Interrupted, testing::Values(SIGINT, SIGTERM));
+
+struct UsageCase {
+  const char* name;
+  Strings args;
+  std::string message;
+};
+
+class Usage : public Cli, public testing::WithParamInterface<UsageCase> {};
+
+TEST_P(Usage, ErrorsNameTheArgumentAndTouchNoPort) {
+  StartSim();
+  Store(kPort, 5);
+  const Result r = Run(GetParam().args);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+  EXPECT_TRUE(Heard().empty());
+  EXPECT_EQ(r.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Usage,
+    testing::Values(
+        UsageCase{"IdZero", {"set-id", "0"}, "ID: must be a whole number from 1 to 99, got \"0\""},
+        UsageCase{"Id100", {"set-id", "100"}, "ID: must be a whole number from 1 to 99"},
+        UsageCase{"Rssi251", {"set-rssi", "251"}, "LEVEL: must be a whole number from 0 to 250"},
+        UsageCase{"Baud14400", {"set-baud", "14400,n,8,1"}, "MODE: must be one of 4800,n,8,1"},
+        UsageCase{"Wiegand30", {"set-output", "--wiegand", "30", "--rs485", "24"},
+                  "--wiegand: must be 26, 34 or 42, got \"30\""},
+        UsageCase{"Port0", {"--port", "0", "scan"}, "--port: must be a whole number from 1 to 255"},
+        UsageCase{"Format", {"read-tags", "--format", "xml"}, "--format: must be text, csv or jsonl"},
+        UsageCase{"NoCommand", {"--json"}, "a command is required"}),
+    CaseName());
+
+struct ExplainCase {
+  const char* name;
+  Strings sim;  // empty: the port leads to no device
+  Strings args;
+  int code;
+  std::string explained;
+};
+
+class Explain : public Cli, public testing::WithParamInterface<ExplainCase> {};
+
+TEST_P(Explain, SaysWhatHappenedAtThePort) {
+  const ExplainCase& c = GetParam();
+  if (c.sim.empty()) {
+    LinkPort(kPort, "/nonexistent/tty");
+  } else {
+    StartSim(c.sim);
+  }
+  Strings args = {"--port", "3", "--no-store", "scan", "--explain"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const Result r = Run(args);
+  EXPECT_EQ(r.code, c.code) << r.err;
+  EXPECT_NE(r.out.find(c.explained), std::string::npos) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, Explain,
+    testing::Values(
+        ExplainCase{"NoDevice", {}, {}, 4, "COM3 (/nonexistent/tty): no such device"},
+        // The stored place (here the port named) takes three tries, the walk two more.
+        ExplainCase{"Silent", {"--no-answer"}, {}, 3, "19200,e,8,1   5 tries  silent"},
+        ExplainCase{"OtherMode", {"--mode", "2"}, {}, 3, "19200,e,8,1   5 tries  silent"},
+        ExplainCase{"OtherModeAllModes", {"--mode", "2"}, {"--all-modes"}, 0,
+                    "9600,n,8,1    1 try   found"},
+        ExplainCase{"WrongChecksum", {"--bad-checksum"}, {}, 3,
+                    "no valid reply (wrong checksum): most likely another port mode or another "
+                    "device"},
+        ExplainCase{"WrongLength", {"--length-delta", "-1"}, {}, 3,
+                    "wrong length: 15 bytes where the reader's are 16"},
+        ExplainCase{"Found", {"--mode", "5"}, {}, 0, "19200,e,8,1   1 try   found"}),
+    CaseName());
+
+TEST_F(Cli, APortHeldByAnotherProcessIsExplainedWithItsHolder) {
+  StartSim();
+  const pid_t holder = fork();
+  if (holder == 0) {
+    if (SystemSerialDevice().Open(kPort) == kInvalidPortHandle) _exit(1);
+    pause();
+    _exit(0);
+  }
+  for (int i = 0; i < 200 && Run({"--port", "3", "--no-store", "info"}).code != 4; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const Result r = Run({"--port", "3", "--no-store", "scan", "--explain"});
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+
+  EXPECT_EQ(r.code, 4);
+  EXPECT_NE(r.out.find("held by process " + std::to_string(holder) + " ("), std::string::npos)
+      << r.out;
+}
+
+TEST_F(Cli, APortWithoutPermissionIsExplainedWithTheFix) {
+  StartSim();
+  const std::string device = fs::read_symlink(ConfigDir() + "/ports/com3").string();
+  // Root may open anything: the program runs as nobody then; anybody else is locked out
+  // by the mode bits alone.
+  const bool root = geteuid() == 0;
+  ASSERT_EQ(chmod(device.c_str(), 0600), 0);
+  if (!root) {
+    ASSERT_EQ(chmod(device.c_str(), 0), 0);
+  }
+
+  const Result r =
+      Run({"--device", device, "--no-store", "scan", "--explain"}, root ? 65534 : -1);
+
+  EXPECT_EQ(r.code, 4) << r.err;
+  EXPECT_NE(r.out.find(device + ": permission denied; fix: sudo usermod -aG"), std::string::npos)
+      << r.out;
+}
+
+TEST_F(Cli, PortsTellsWhereEachPortLeadsAndWhoHasItOpen) {
+  StartSim();
+  const Result r = Run({"ports", "--json"});
+  ASSERT_EQ(r.code, 0);
+  const auto ports = nlohmann::json::parse(r.out)["ports"];
+  ASSERT_GE(ports.size(), 16u);
+  const auto& com1 = ports[0];
+  EXPECT_EQ(com1["port"], 1);
+  EXPECT_EQ(com1["device"], "/nonexistent/tty");
+  EXPECT_EQ(com1["exists"], false);
+  const auto& com3 = ports[2];
+  EXPECT_EQ(com3["device"], fs::read_symlink(ConfigDir() + "/ports/com3").string());
+  EXPECT_EQ(com3["exists"], true);
+  EXPECT_EQ(com3["linked"], true);
+  ASSERT_EQ(com3["holders"].size(), 1u);  // the simulator keeps its side open
+  EXPECT_EQ(com3["holders"][0]["pid"], sim_->Pid());
+  EXPECT_EQ(com3["holders"][0]["name"], "qm880-sim");
+}
+
+TEST_F(Cli, NoReaderAtTheStoredPlaceOrNoPlaceAtAll) {
+  StartSim({"--no-answer"});
+  EXPECT_EQ(Run({"info"}).code, 3);  // nothing stored
+  EXPECT_TRUE(Heard().empty());
+  Store(kPort, 5);
+  const Result r = Run({"--json", "set-id", "5"});
+  EXPECT_EQ(r.code, 3);
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["exit_code"], 3);
+  EXPECT_EQ(doc["accepted"], false);
+  EXPECT_EQ(Heard(), Strings(3, "A00B"));
+}
+
+}  // namespace
+}  // namespace kelta
