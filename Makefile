@@ -10,12 +10,12 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-# The demo needs only the program, the simulator and the screen grabber (no tests, no
+# The demo needs only the programs, the simulator and the screen grabber (no tests, no
 # Windows tool chain).
 demo:
 	@KELTA_NO_WINDOWS=1 scripts/install-deps
 	cmake --preset default
-	cmake --build --preset default --target qm880-config qm880-sim qm880-grab-screen
+	cmake --build --preset default --target qm880-config qm880ctl qm880-sim qm880-grab-screen
 	scripts/demo
 
 test: deps

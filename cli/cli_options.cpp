@@ -4,11 +4,8 @@
 #include <ostream>
 #include <sstream>
 
+#include "kelta/version.h"
 #include "link/command_set.h"
-
-#ifndef KELTA_VERSION
-#error "KELTA_VERSION names the program's version"
-#endif
 
 namespace kelta::cli {
 
@@ -23,6 +20,30 @@ constexpr int kWidth = 79;
 struct RawOptions {
   std::string port, mode, lang, value, baud, wiegand, rs485, count, seconds, format = "text";
 };
+
+// The values an option takes from a short list: checked by the parser, offered by the
+// completion.
+const std::vector<std::string> kLanguages = {"en", "gb", "big5"};
+const std::vector<std::string> kFormats = {"text", "csv", "jsonl"};
+const std::vector<std::string> kWiegandBits = {"26", "34", "42"};  // in the reader's order
+const std::vector<std::string> kRs485Bits = {"24", "32", "40", "64"};
+
+std::string Joined(const std::vector<std::string>& words, const char* separator = " ") {
+  std::string text;
+  for (const auto& w : words) text += (text.empty() ? "" : separator) + w;
+  return text;
+}
+
+// "26, 34 or 42"
+std::string Alternatives(const std::vector<std::string>& words) {
+  std::string text;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    text += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+  }
+  return text;
+}
+
+std::vector<std::string> Modes() { return {kBaudRateTable.begin(), kBaudRateTable.end()}; }
 
 std::optional<long> WholeNumber(const std::string& text) {
   if (text.empty() || text.size() > 9 ||
@@ -45,14 +66,13 @@ CLI::Validator WholeRange(long low, long high) {
       "", "range");
 }
 
-// One of `choices`, named in the message as `list`.
-CLI::Validator OneOf(std::vector<std::string> choices, std::string list) {
+CLI::Validator OneOf(const std::vector<std::string>& choices) {
   return CLI::Validator(
-      [choices = std::move(choices), list = std::move(list)](std::string& text) -> std::string {
+      [choices](std::string& text) -> std::string {
         for (const auto& c : choices) {
           if (text == c) return {};
         }
-        return "must be " + list + Got(text);
+        return "must be " + Alternatives(choices) + Got(text);
       },
       "", "choice");
 }
@@ -61,9 +81,8 @@ CLI::Validator ModeValidator() {
   return CLI::Validator(
       [](std::string& text) -> std::string {
         if (BaudRateIndex(text)) return {};
-        std::string list;
-        for (const char* mode : kBaudRateTable) list += std::string(list.empty() ? "" : " ") + mode;
-        return "must be one of " + list + ", or its place in that list, 0 to 11" + Got(text);
+        return "must be one of " + Joined(Modes()) + ", or its place in that list, 0 to 11" +
+               Got(text);
       },
       "", "mode");
 }
@@ -80,7 +99,7 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   app.require_subcommand(1);
   app.fallthrough();
   app.set_help_flag("-h,--help", "this help (after a command: that command's)");
-  app.set_version_flag("--version", std::string(kProgram) + " " + KELTA_VERSION,
+  app.set_version_flag("--version", std::string(kProgram) + " " + std::string(kVersion),
                        "the program's version");
 
   CLI::Option* port = app.add_option("--port", raw.port,
@@ -101,8 +120,8 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   app.add_flag("--json", o.json, "one JSON document on standard output, for scripts");
   app.add_option("--lang", raw.lang,
                  "the language of the messages (default: the window's stored language)")
-      ->type_name("en|gb|big5")
-      ->check(OneOf({"en", "gb", "big5"}, "en, gb or big5"));
+      ->type_name(Joined(kLanguages, "|"))
+      ->check(OneOf(kLanguages));
   app.add_flag("--no-store", o.no_store, "leave the stored settings as they are");
   app.add_flag("--trace", o.trace,
                "every frame sent and received, with times, in hexadecimal and as text, on "
@@ -134,13 +153,13 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
       ->check(ModeValidator());
   CLI::App* output = AddCommand(app, "set-output", "set the Wiegand and RS485 output formats");
   output->add_option("--wiegand", raw.wiegand, "Wiegand bits")
-      ->type_name("26|34|42")
+      ->type_name(Joined(kWiegandBits, "|"))
       ->required()
-      ->check(OneOf({"26", "34", "42"}, "26, 34 or 42"));
+      ->check(OneOf(kWiegandBits));
   output->add_option("--rs485", raw.rs485, "RS485 bits")
-      ->type_name("24|32|40|64")
+      ->type_name(Joined(kRs485Bits, "|"))
       ->required()
-      ->check(OneOf({"24", "32", "40", "64"}, "24, 32, 40 or 64"));
+      ->check(OneOf(kRs485Bits));
   AddCommand(app, "set-rssi", "set the RSSI level")
       ->add_option("LEVEL", raw.value, "0 to 250")
       ->required()
@@ -179,8 +198,8 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
           "", "seconds"));
   read->add_flag("--unique", o.unique, "print each tag once");
   read->add_option("--format", raw.format, "the lines' format (default text)")
-      ->type_name("text|csv|jsonl")
-      ->check(OneOf({"text", "csv", "jsonl"}, "text, csv or jsonl"));
+      ->type_name(Joined(kFormats, "|"))
+      ->check(OneOf(kFormats));
 }
 
 std::string Synopsis(const CLI::App& command) {
@@ -239,10 +258,17 @@ std::vector<const CLI::App*> Commands(const CLI::App& app) {
   return app.get_subcommands([](const CLI::App*) { return true; });
 }
 
+// The command with its synopsis; its argument's range joins the description, each of its
+// options gets a row of its own.
 void WriteCommand(std::ostream& out, const CLI::App& command) {
-  Row(out, Synopsis(command), command.get_description(), 2);
+  std::string description = command.get_description();
   for (const CLI::Option* opt : command.get_options()) {
-    if (opt == command.get_help_ptr()) continue;
+    if (opt->get_positional())
+      description += " (" + opt->get_name(true) + ": " + opt->get_description() + ")";
+  }
+  Row(out, Synopsis(command), description, 2);
+  for (const CLI::Option* opt : command.get_options()) {
+    if (opt == command.get_help_ptr() || opt->get_positional()) continue;
     Row(out, OptionLeft(*opt), opt->get_description(), 6);
   }
 }
@@ -266,10 +292,12 @@ constexpr const char* kExitCodes =
 
 constexpr const char* kExamples =
     "Examples:\n"
-    "  qm880ctl scan --explain            find the reader, or find out why not\n"
-    "  qm880ctl --port 3 set-id 7         set ID 07 on the reader at COM3\n"
+    "  qm880ctl scan                      find the reader and store where it is\n"
+    "  qm880ctl scan --explain            ... or find out why it is not found\n"
+    "  qm880ctl set-id 7                  give the reader found ID 07\n"
+    "  qm880ctl --port 3 --json info      the identity of the reader at COM3, as data\n"
     "  qm880ctl read-tags --format csv --seconds 60 > tags.csv\n"
-    "  qm880ctl --json info               the reader's identity for a script\n";
+    "  qm880ctl --device /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0 scan --all-modes\n";
 
 class HelpFormatter final : public CLI::FormatterBase {
  public:
@@ -301,48 +329,51 @@ class HelpFormatter final : public CLI::FormatterBase {
 // Completion of the commands, the options (every command's and its own) and the values
 // that are a short list.
 std::string CompletionScript(const CLI::App& app) {
-  std::ostringstream out;
-  auto words = [](const CLI::App& a) {
-    std::string list;
+  const auto options_of = [](const CLI::App& a) {
+    std::vector<std::string> names;
     for (const CLI::Option* opt : a.get_options()) {
       if (opt->get_positional() || opt == a.get_help_ptr()) continue;
-      for (const std::string& name : opt->get_lnames()) list += " --" + name;
+      for (const std::string& name : opt->get_lnames()) names.push_back("--" + name);
     }
-    return list;
+    return names;
   };
-  std::string commands;
-  for (const CLI::App* command : Commands(app)) commands += " " + command->get_name();
-  std::string modes;
-  for (const char* mode : kBaudRateTable) modes += std::string(" ") + mode;
+  const auto reply = [](const std::vector<std::string>& words) {
+    return "COMPREPLY=($(compgen -W '" + Joined(words) + "' -- \"$cur\")); return;;";
+  };
+  std::vector<std::string> commands;
+  for (const CLI::App* command : Commands(app)) commands.push_back(command->get_name());
+  std::vector<std::string> global = options_of(app);
+  global.push_back("--help");
+
+  std::ostringstream out;
   out << "# bash completion for qm880ctl (made by qm880ctl --bash-completion)\n"
       << "_qm880ctl() {\n"
       << "  local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}\n"
       << "  local command= w\n"
       << "  for w in \"${COMP_WORDS[@]:1:COMP_CWORD-1}\"; do\n"
-      << "    case \" " << commands.substr(1) << " \" in *\" $w \"*) command=$w;; esac\n"
+      << "    case \" " << Joined(commands) << " \" in *\" $w \"*) command=$w;; esac\n"
       << "  done\n"
       << "  case $prev in\n"
-      << "    --lang) COMPREPLY=($(compgen -W 'en gb big5' -- \"$cur\")); return;;\n"
-      << "    --format) COMPREPLY=($(compgen -W 'text csv jsonl' -- \"$cur\")); return;;\n"
-      << "    --wiegand) COMPREPLY=($(compgen -W '26 34 42' -- \"$cur\")); return;;\n"
-      << "    --rs485) COMPREPLY=($(compgen -W '24 32 40 64' -- \"$cur\")); return;;\n"
-      << "    --mode) COMPREPLY=($(compgen -W '" << modes.substr(1) << "' -- \"$cur\")); return;;\n"
+      << "    --lang) " << reply(kLanguages) << "\n"
+      << "    --format) " << reply(kFormats) << "\n"
+      << "    --wiegand) " << reply(kWiegandBits) << "\n"
+      << "    --rs485) " << reply(kRs485Bits) << "\n"
+      << "    --mode) " << reply(Modes()) << "\n"
       << "    --device) COMPREPLY=($(compgen -f -- \"${cur:-/dev/}\")); return;;\n"
       << "    --port|--count|--seconds) return;;\n"
       << "  esac\n"
-      << "  local options='" << words(app).substr(1) << " --help'\n"
-      << "  case $command in\n";
-  for (const CLI::App* command : Commands(app)) {
-    out << "    " << command->get_name() << ") options+='" << words(*command) << "'";
-    if (command->get_name() == "set-baud") {
-      out << "\n      [[ $cur != -* ]] && { COMPREPLY=($(compgen -W '" << modes.substr(1)
-          << "' -- \"$cur\")); return; }";
-    }
-    out << ";;\n";
-  }
-  out << "    '') COMPREPLY=($(compgen -W \"" << commands.substr(1)
+      << "  local options='" << Joined(global) << "'\n"
+      << "  case $command in\n"
+      << "    '') COMPREPLY=($(compgen -W \"" << Joined(commands)
       << " $options\" -- \"$cur\")); return;;\n"
-      << "  esac\n"
+      << "    set-baud) [[ $cur != -* ]] && { "
+      << reply(Modes()).substr(0, reply(Modes()).size() - 1) << " };;\n";
+  for (const CLI::App* command : Commands(app)) {
+    const std::vector<std::string> own = options_of(*command);
+    if (!own.empty())
+      out << "    " << command->get_name() << ") options+=' " << Joined(own) << "';;\n";
+  }
+  out << "  esac\n"
       << "  COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
       << "}\n"
       << "complete -F _qm880ctl qm880ctl\n";

@@ -1,6 +1,6 @@
 # Installation and the Debian package (`make package`).
 
-foreach(program qm880-config qm880-sim)
+foreach(program qm880-config qm880ctl qm880-sim)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   endif()
@@ -46,7 +46,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 # CPack indents the lines of the long description itself.
 # Lines of at most 79 characters, as Debian wants them once indented.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Finds a QM880-4R reader on a serial port (RS232, or RS485 through a\nconverter), shows its serial number, ID and firmware version, changes its\nsettings and reads tag IDs continuously, in English, Simplified and\nTraditional Chinese. Ships qm880-sim, a reader simulator on a\npseudo-terminal.")
+    "Finds a QM880-4R reader on a serial port (RS232, or RS485 through a\nconverter), shows its serial number, ID and firmware version, changes its\nsettings and reads tag IDs continuously, in English, Simplified and\nTraditional Chinese. The same from the command line: qm880ctl, for scripts,\nfor readers behind a headless gateway and for finding out why a reader is\nnot found. Ships qm880-sim, a reader simulator on a pseudo-terminal.")
 # The build keeps its debug information; the package does not.
 set(CPACK_STRIP_FILES ON)
 if(NOT WIN32)
