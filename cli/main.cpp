@@ -5,9 +5,11 @@
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "platform/console.h"
 
 int main(int argc, char** argv) {
   using namespace kelta::cli;
+  kelta::UseUtf8Console();
   CliOptions options;
   if (const auto done = ParseCommandLine(argc, argv, options, std::cout, std::cerr)) {
     std::cout.flush();

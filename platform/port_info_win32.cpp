@@ -1,9 +1,9 @@
 // Serial ports as Windows shows them: the COM names it knows (QueryDosDevice), the names
 // and hardware ids of the port devices (SetupAPI), and an open to tell a free port from
 // one in use. Windows does not say which process holds a port.
-#include <devguid.h>
-#include <setupapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <setupapi.h>
 
 #include <map>
 #include <set>
@@ -15,6 +15,10 @@
 namespace kelta {
 
 namespace {
+
+// The setup class of COM and LPT ports (GUID_DEVCLASS_PORTS of devguid.h).
+constexpr GUID kPortsClass = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 struct DeviceNames {
   std::string friendly_name;
@@ -42,7 +46,7 @@ std::string IdAfter(const std::string& hardware_id, const char* key) {
 // Every present port device by its COM name ("COM3").
 std::map<std::string, DeviceNames> PortDevices() {
   std::map<std::string, DeviceNames> devices;
-  const HDEVINFO set = SetupDiGetClassDevsA(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  const HDEVINFO set = SetupDiGetClassDevsA(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return devices;
   SP_DEVINFO_DATA data{};
   data.cbSize = sizeof data;

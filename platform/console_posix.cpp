@@ -1,0 +1,7 @@
+#include "platform/console.h"
+
+namespace kelta {
+
+void UseUtf8Console() {}
+
+}  // namespace kelta
