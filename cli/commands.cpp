@@ -115,7 +115,8 @@ std::string OpenProblem(const OpenError& error, const std::string& device) {
       const std::string group = DescribeDevice(device).group;
       const bool serial_group = group == "dialout" || group == "uucp";
       const std::string fix_group = serial_group ? group : "dialout";
-      return "permission denied; fix: sudo usermod -aG " + fix_group + " \"$USER\", then log in again";
+      return "permission denied; fix: sudo usermod -aG " + fix_group +
+             " \"$USER\", then log in again";
     }
     case OpenFailure::Busy: {
       // The holders of the lock, where they can be told from others that only have it open.
@@ -531,7 +532,8 @@ int Session::ReadTags() {
     cancelled = true;
     ReadCard(ctx_);
   };
-  std::uint32_t started = SystemClock().Ticks();
+  // --seconds counts from the press that starts reading.
+  const std::uint32_t started = SystemClock().Ticks();
   const auto limit_ms =
       options_.seconds ? static_cast<std::uint32_t>(*options_.seconds * 1000.0) : 0u;
   on_pass_ = [&] {
@@ -544,7 +546,6 @@ int Session::ReadTags() {
     if (!written || (options_.count && log.Lines() >= *options_.count)) cancel();
   });
   ctx_.events = &events;
-  started = SystemClock().Ticks();
   const CommandResult result = ReadCard(ctx_);
   ctx_.events = nullptr;
   on_pass_ = nullptr;
@@ -553,7 +554,9 @@ int Session::ReadTags() {
   const int code = ExitCodeOf(result);
   if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
   if (code == kExitDone) {
-    Print(err_, "qm880ctl: read-tags: " + log.Summary());
+    std::string summary = log.Summary();
+    summary.pop_back();  // Print ends the line
+    Print(err_, "qm880ctl: read-tags: " + summary);
     doc.update(log.Json());
     return Finish(doc, code, {});
   }
