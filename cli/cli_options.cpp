@@ -1,6 +1,7 @@
 #include "cli/cli_options.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <ostream>
 #include <sstream>
 
@@ -23,10 +24,10 @@ struct RawOptions {
 
 // The values an option takes from a short list: checked by the parser, offered by the
 // completion.
-const std::vector<std::string> kLanguages = {"en", "gb", "big5"};
+const std::vector<std::string> kLanguages = {"en", "gb", "big5"};  // the catalogue's order
 const std::vector<std::string> kFormats = {"text", "csv", "jsonl"};
-const std::vector<std::string> kWiegandBits = {"26", "34", "42"};  // in the reader's order
-const std::vector<std::string> kRs485Bits = {"24", "32", "40", "64"};
+const std::vector<std::string> kWiegandBits = {"26", "34", "42"};      // in the reader's order
+const std::vector<std::string> kRs485Bits = {"24", "32", "40", "64"};  // in the reader's order
 
 std::string Joined(const std::vector<std::string>& words, const char* separator = " ") {
   std::string text;
@@ -380,13 +381,11 @@ std::string CompletionScript(const CLI::App& app) {
   return out.str();
 }
 
-int LanguageOf(const std::string& name) { return name == "gb" ? 1 : name == "big5" ? 2 : 0; }
-
-int Rs485Index(const std::string& bits) {
-  return bits == "24" ? 0 : bits == "32" ? 1 : bits == "40" ? 2 : 3;
+// The place of a checked value in its list: the catalogue's column for a language, the
+// digit the reader's command carries for an output format.
+int IndexIn(const std::vector<std::string>& list, const std::string& value) {
+  return static_cast<int>(std::find(list.begin(), list.end(), value) - list.begin());
 }
-
-int WiegandIndex(const std::string& bits) { return bits == "26" ? 0 : bits == "34" ? 1 : 2; }
 
 }  // namespace
 
@@ -426,11 +425,11 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   options.command = app.get_subcommands().front()->get_name();
   if (!raw.port.empty()) options.port = static_cast<int>(*WholeNumber(raw.port));
   if (!raw.mode.empty()) options.mode_index = BaudRateIndex(raw.mode);
-  if (!raw.lang.empty()) options.language = LanguageOf(raw.lang);
+  if (!raw.lang.empty()) options.language = IndexIn(kLanguages, raw.lang);
   if (!raw.value.empty()) options.value = static_cast<int>(*WholeNumber(raw.value));
   if (!raw.baud.empty()) options.baud_index = *BaudRateIndex(raw.baud);
-  if (!raw.rs485.empty()) options.rs485_index = Rs485Index(raw.rs485);
-  if (!raw.wiegand.empty()) options.wiegand_index = WiegandIndex(raw.wiegand);
+  if (!raw.rs485.empty()) options.rs485_index = IndexIn(kRs485Bits, raw.rs485);
+  if (!raw.wiegand.empty()) options.wiegand_index = IndexIn(kWiegandBits, raw.wiegand);
   if (!raw.count.empty()) options.count = *WholeNumber(raw.count);
   if (!raw.seconds.empty()) options.seconds = std::strtod(raw.seconds.c_str(), nullptr);
   options.format = raw.format == "csv"     ? TagFormat::Csv
