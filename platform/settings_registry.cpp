@@ -1,8 +1,8 @@
-// The settings store on Windows: the registry key HKEY_LOCAL_MACHINE\Software\KELTA\ReaderConfig.
-#include "platform/settings_store.h"
+// The settings store on Windows: the registry key Software\KELTA\ReaderConfig under
+// HKEY_LOCAL_MACHINE, or under HKEY_CURRENT_USER where the machine's key is not ours.
+#include "platform/settings_registry.h"
 
-#include <windows.h>
-
+#include <utility>
 #include <vector>
 
 namespace kelta {
@@ -12,32 +12,30 @@ constexpr const char* kKeyPath = "Software\\KELTA\\ReaderConfig";
 
 class RegistrySettingsStore final : public SettingsStore {
  public:
-  RegistrySettingsStore() = default;
+  explicit RegistrySettingsStore(RegistryKeyOpener open) : open_(std::move(open)) {}
   RegistrySettingsStore(const RegistrySettingsStore&) = delete;
   RegistrySettingsStore& operator=(const RegistrySettingsStore&) = delete;
   ~RegistrySettingsStore() override { CloseKey(); }
 
   bool OpenKey(bool create) override {
     CloseKey();
-    // Full access also for reading: where it is refused, the settings are not read
-    // either, and the defaults stand.
-    LONG result;
-    if (create) {
-      result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                               KEY_ALL_ACCESS, nullptr, &key_, nullptr);
-    } else {
-      result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_ALL_ACCESS, &key_);
+    // Full access also for reading. The machine's key first, as every installation before
+    // this one kept it; where it is missing or refused (Windows refuses full access to
+    // HKEY_LOCAL_MACHINE to a program run without administrator rights), the user's own,
+    // so that a standard user's settings are kept instead of dropped on every save.
+    for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      HKEY key = nullptr;
+      if (open_(root, create, &key) == ERROR_SUCCESS) {
+        key_ = key;
+        return true;
+      }
     }
-    if (result != ERROR_SUCCESS) {
-      key_ = nullptr;
-      return false;
-    }
-    return true;
+    return false;
   }
 
   bool ValueExists(const std::string& name) override {
-    return key_ != nullptr &&
-           RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return key_ != nullptr && RegQueryValueExA(key_, name.c_str(), nullptr, nullptr, nullptr,
+                                               nullptr) == ERROR_SUCCESS;
   }
 
   // RegQueryValueExA hands back whatever is stored: the type and the size are checked here.
@@ -101,13 +99,26 @@ class RegistrySettingsStore final : public SettingsStore {
     if (result != ERROR_SUCCESS) Fail(name, "cannot be written");
   }
 
+  RegistryKeyOpener open_;
   HKEY key_ = nullptr;
 };
 
 }  // namespace
 
+LONG OpenSettingsKey(HKEY root, bool create, HKEY* key) {
+  if (create) {
+    return RegCreateKeyExA(root, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                           nullptr, key, nullptr);
+  }
+  return RegOpenKeyExA(root, kKeyPath, 0, KEY_ALL_ACCESS, key);
+}
+
+std::unique_ptr<SettingsStore> MakeRegistrySettingsStore(RegistryKeyOpener open) {
+  return std::make_unique<RegistrySettingsStore>(std::move(open));
+}
+
 std::unique_ptr<SettingsStore> MakeSystemSettingsStore() {
-  return std::make_unique<RegistrySettingsStore>();
+  return MakeRegistrySettingsStore(OpenSettingsKey);
 }
 
 }  // namespace kelta

@@ -2,6 +2,7 @@
 // with the values set and checked with the registry calls themselves.
 #include <gtest/gtest.h>
 
+#include "platform/settings_registry.h"
 #include "platform/settings_store.h"
 #include "registry_helpers.h"
 #include "settings/settings.h"
@@ -50,6 +51,7 @@ TEST_F(RegistrySettingsTest, FirstStartWithoutTheKeyTakesTheDefaultsAndCreatesNo
   ExpectSettings(Load(), 0, "19200,e,8,1", 5, "English", 0);
   EXPECT_FALSE(KeyExists(kSettingsKey));
   EXPECT_FALSE(KeyExists(kVendorKey));
+  EXPECT_FALSE(KeyExists(kVendorKey, HKEY_CURRENT_USER));
 }
 
 TEST_F(RegistrySettingsTest, AWrongTypeEndsTheReadingThereAndLeavesTheRestAtDefaults) {
@@ -86,12 +88,17 @@ TEST_F(RegistrySettingsTest, TextsAreTakenAsStored) {
   };
   const Case cases[] = {
       {"empty mode", std::string(1, '\0'), REG_SZ, "English", {0, "", 5, "English", 0}},
-      {"expand string not expanded", std::string("%COMSPEC%") + '\0', REG_EXPAND_SZ, "English",
+      {"expand string not expanded",
+       std::string("%COMSPEC%") + '\0',
+       REG_EXPAND_SZ,
+       "English",
        {0, "%COMSPEC%", 5, "English", 0}},
-      {"language in lower case", std::string("9600,e,8,1") + '\0', REG_SZ, "chinesegb",
+      {"language in lower case",
+       std::string("9600,e,8,1") + '\0',
+       REG_SZ,
+       "chinesegb",
        {0, "9600,e,8,1", 5, "chinesegb", 0}},
-      {"empty language", std::string("9600,e,8,1") + '\0', REG_SZ, "",
-       {0, "9600,e,8,1", 5, "", 0}},
+      {"empty language", std::string("9600,e,8,1") + '\0', REG_SZ, "", {0, "9600,e,8,1", 5, "", 0}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -142,6 +149,64 @@ TEST_F(RegistrySettingsTest, SavingTheLanguageWritesOnlyTheLanguage) {
   SetDword("LanguageFlag", 1);
   SaveLanguage(*store_, settings);
   EXPECT_EQ(GetRaw("LanguageFlag")->type, static_cast<DWORD>(REG_SZ));
+}
+
+// Windows refuses a program without administrator rights full access to the machine's
+// key; Wine runs everything as administrator, so here the opener refuses.
+LONG RefuseMachineKey(HKEY root, bool create, HKEY* key) {
+  if (root == HKEY_LOCAL_MACHINE) return ERROR_ACCESS_DENIED;
+  return OpenSettingsKey(root, create, key);
+}
+
+TEST_F(RegistrySettingsTest, ARefusedMachineKeyKeepsTheSettingsForTheUser) {
+  SetDword("ScanCommNo", 9);  // an administrator's key, readable but not ours to open
+  const auto store = MakeRegistrySettingsStore(RefuseMachineKey);
+  Settings settings;
+  settings.ScanCommNo = 3;
+  settings.ScanBaudRate = "9600,e,8,1";
+  settings.ScanBaudRateNo = 3;
+  settings.LanguageFlag = "ChineseGB";
+  settings.LanguageIndex = 1;
+  SaveScanSettings(*store, settings);
+  SaveLanguage(*store, settings);
+
+  // The four values under the user's key, with the same names and types.
+  const struct {
+    const char* name;
+    DWORD type;
+    std::string bytes;
+  } expected[] = {
+      {"ScanCommNo", REG_DWORD, DwordBytes(3)},
+      {"ScanBaudRateNo", REG_DWORD, DwordBytes(3)},
+      {"ScanBaudRate", REG_SZ, std::string("9600,e,8,1") + '\0'},
+      {"LanguageFlag", REG_SZ, std::string("ChineseGB") + '\0'},
+  };
+  for (const auto& e : expected) {
+    SCOPED_TRACE(e.name);
+    const auto value = GetRaw(e.name, HKEY_CURRENT_USER);
+    ASSERT_TRUE(value);
+    EXPECT_EQ(value->type, e.type);
+    EXPECT_EQ(value->bytes, e.bytes);
+  }
+  EXPECT_EQ(GetRaw("ScanCommNo")->bytes, DwordBytes(9)) << "the machine's key is left alone";
+  EXPECT_FALSE(GetRaw("LanguageFlag"));
+
+  Settings loaded;
+  LoadSettings(*store, loaded);
+  ExpectSettings(loaded, 3, "9600,e,8,1", 3, "ChineseGB", 1);
+}
+
+TEST_F(RegistrySettingsTest, TheMachineKeyComesFirstWhereItOpens) {
+  SetDword("ScanCommNo", 4, HKEY_CURRENT_USER);
+  ExpectSettings(Load(), 4, "19200,e,8,1", 5, "English", 0);  // no machine key: the user's
+
+  SetDword("ScanCommNo", 7);
+  ExpectSettings(Load(), 7, "19200,e,8,1", 5, "English", 0);
+  Settings settings;
+  settings.LanguageFlag = "ChineseBIG5";
+  SaveLanguage(*store_, settings);
+  EXPECT_TRUE(GetRaw("LanguageFlag"));
+  EXPECT_FALSE(GetRaw("LanguageFlag", HKEY_CURRENT_USER));
 }
 
 }  // namespace
