@@ -13,12 +13,14 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
+#include <QStyleFactory>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
 #include <vector>
 
 #include "catalogue/catalogue.h"
+#include "platform/window_frame.h"
 #include "reader/operations.h"
 #include "ui/layout.h"
 #include "ui/window_fonts.h"
@@ -128,6 +130,17 @@ QIcon StandardClosePicture(const QStyle* style) {
   return style->standardIcon(QStyle::SP_DialogCloseButton);
 }
 
+// A language picture at 34 x 16 and at twice that: Qt paints the one that fits the
+// scaling of the screen the window is on (also when it moves to another), so the
+// characters stay sharp at 125 % to 200 %.
+QIcon LanguagePicture(const QString& name) {
+  QIcon icon(ReadPng(name + QStringLiteral(".png")));
+  QPixmap twice = ReadPng(name + QStringLiteral("@2x.png"));
+  twice.setDevicePixelRatio(2);
+  icon.addPixmap(twice);
+  return icon;
+}
+
 QIcon PictureIcon(Picture picture, const QStyle* style) {
   switch (picture) {
     case Picture::None:
@@ -135,9 +148,9 @@ QIcon PictureIcon(Picture picture, const QStyle* style) {
     case Picture::StandardClose:
       return StandardClosePicture(style);
     case Picture::Simplified:
-      return QIcon(ReadPng(QStringLiteral(":/kelta/simplified.png")));
+      return LanguagePicture(QStringLiteral(":/kelta/simplified"));
     case Picture::Traditional:
-      return QIcon(ReadPng(QStringLiteral(":/kelta/traditional.png")));
+      return LanguagePicture(QStringLiteral(":/kelta/traditional"));
   }
   return {};
 }
@@ -236,6 +249,10 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent, const WindowFonts& 
 
 void InitApplication() {
   QCoreApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  // One look on every system: Fusion draws the lists' and panels' colours from the
+  // palette, where the Windows style paints the ground of a drop-down list white and
+  // draws its own scroll bars.
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   // Links the running program to its desktop entry (name and icon in task bars).
   QGuiApplication::setDesktopFileName(QStringLiteral("kelta-qm880-config"));
 }
@@ -302,10 +319,11 @@ TfrmModule::TfrmModule(const WindowServices& services, QWidget* parent)
       link_(port_, services.clock, *this),
       ctx_{link_, services.clock, *this, services.tone, *this, settings_, services.store} {
   setObjectName(QStringLiteral("frmModule"));
-  // Minimise only: no maximise and no close command in the title bar; closeEvent refuses
-  // what a window manager may still send.
+  // System menu and minimise: no maximise and no close command in the title bar (on
+  // Windows FormCreate also takes Close out of the system menu); closeEvent refuses what a
+  // window manager may still send.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowMinimizeButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
   setFixedSize(kClientWidth, kClientHeight);
   setWindowTitle(QString::fromUtf8(kLayoutCaption));
   const WindowFonts fonts = MakeWindowFonts();
@@ -404,6 +422,7 @@ void TfrmModule::ConnectHandlers() {
 
 void TfrmModule::FormCreate() {
   LoadSettings(store_, settings_);
+  RemoveCloseCommand(*this);
   ctx_.TagReadActive = false;
   ctx_.ReaderReady = false;
   SetSelection(Ctl::cmbBaudRate, settings_.ScanBaudRateNo);

@@ -12,6 +12,8 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QIcon>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
@@ -21,6 +23,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "catalogue/catalogue.h"
 #include "tests/widgets/window_fakes.h"
@@ -342,12 +345,35 @@ TEST_F(WindowTest, CardTimerAndHourglass) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
+TEST_F(WindowTest, LanguagePicturesAreDrawnAtTwiceTheSizeForScreensScaledTwice) {
+  Start();
+  const struct {
+    const char* button;
+    const char* picture;
+  } kPictures[] = {{"btnGB", ":/kelta/simplified"}, {"btnBIG5", ":/kelta/traditional"}};
+  for (const auto& p : kPictures) {
+    SCOPED_TRACE(p.button);
+    const QIcon icon = Find<QPushButton>(p.button)->icon();
+    for (const auto& [scale, suffix] : {std::pair{1.0, ".png"}, std::pair{2.0, "@2x.png"}}) {
+      const auto format = QImage::Format_ARGB32_Premultiplied;
+      const QImage drawn = QImage(QString::fromLatin1(p.picture) + QString::fromLatin1(suffix))
+                               .convertToFormat(format);
+      ASSERT_FALSE(drawn.isNull());
+      // What the button paints on such a screen is that picture, not one scaled up.
+      const QImage painted = icon.pixmap(QSize(34, 16), scale).toImage().convertToFormat(format);
+      EXPECT_EQ(painted.size(), drawn.size()) << scale;
+      EXPECT_TRUE(painted == drawn) << scale;
+    }
+  }
+}
+
 TEST_F(WindowTest, NoMaximiseNoCloseCommandOnlyExit) {
   Start();
   const Qt::WindowFlags flags = window_->windowFlags();
   EXPECT_FALSE(flags & Qt::WindowMaximizeButtonHint);
   EXPECT_FALSE(flags & Qt::WindowCloseButtonHint);
   EXPECT_TRUE(flags & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(flags & Qt::WindowSystemMenuHint);
   EXPECT_EQ(window_->minimumSize(), QSize(659, 541));
   EXPECT_EQ(window_->maximumSize(), QSize(659, 541));
   EXPECT_EQ(window_->size(), QSize(659, 541));

@@ -1,6 +1,8 @@
 // Draws the pictures of the two Chinese language buttons: the red characters on a
-// transparent ground, 34 x 16 pixels. Run once; its output is checked in under
-// ui/resources/, so the buttons look the same whatever fonts a machine has.
+// transparent ground, 34 x 16 pixels, and the same at twice the size (name@2x.png),
+// which Qt picks on screens scaled by more than 100 % so that they stay sharp. Run once;
+// its output is checked in under ui/resources/, so the buttons look the same whatever
+// fonts a machine has.
 //   qm880-language-pictures <folder>
 #include <QFont>
 #include <QFontInfo>
@@ -11,12 +13,12 @@
 
 namespace {
 
-bool Draw(const QString& characters, const QString& path) {
-  QImage picture(34, 16, QImage::Format_ARGB32);
+bool Draw(const QString& characters, const QString& path, int scale) {
+  QImage picture(34 * scale, 16 * scale, QImage::Format_ARGB32);
   picture.fill(Qt::transparent);
   QFont font;
   font.setFamilies({"WenQuanYi Micro Hei"});
-  font.setPixelSize(15);
+  font.setPixelSize(15 * scale);
   QPainter painter(&picture);
   painter.setRenderHint(QPainter::TextAntialiasing);
   painter.setFont(font);
@@ -37,7 +39,12 @@ int main(int argc, char* argv[]) {
     return 2;
   }
   const QString folder = QString::fromLocal8Bit(argv[1]);
-  const bool ok = Draw(QStringLiteral("簡体"), folder + "/simplified.png") &&
-                  Draw(QStringLiteral("繁體"), folder + "/traditional.png");
-  return ok ? 0 : 1;
+  for (int scale : {1, 2}) {
+    const QString suffix = scale == 1 ? QStringLiteral(".png") : QStringLiteral("@2x.png");
+    if (!Draw(QStringLiteral("簡体"), folder + "/simplified" + suffix, scale) ||
+        !Draw(QStringLiteral("繁體"), folder + "/traditional" + suffix, scale)) {
+      return 1;
+    }
+  }
+  return 0;
 }

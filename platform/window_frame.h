@@ -1,0 +1,16 @@
+// The frame of the program's window where the window system has more to it than the
+// toolkit's window flags.
+#pragma once
+
+class QWidget;
+
+namespace kelta {
+
+// Takes the close command away from a top-level window that is already created: on
+// Windows the last entry of its system menu (Close) is removed, so neither the title bar,
+// Alt+F4 nor the task bar can close it. Elsewhere the window flags and the window's
+// refused close event do that, and this does nothing. Windows only acts on windows of
+// its own window system (not, say, on Qt's offscreen windows of the tests).
+void RemoveCloseCommand(QWidget& window);
+
+}  // namespace kelta

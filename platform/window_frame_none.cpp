@@ -1,0 +1,8 @@
+// The window's frame where the window flags say it all (X11, Wayland, offscreen).
+#include "platform/window_frame.h"
+
+namespace kelta {
+
+void RemoveCloseCommand(QWidget&) {}
+
+}  // namespace kelta
