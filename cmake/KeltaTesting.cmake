@@ -16,6 +16,37 @@ if(CMAKE_CROSSCOMPILING)
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(wine_stop PROPERTIES
     LABELS windows FIXTURES_CLEANUP wine_prefix TIMEOUT 60)
+
+  # What the test programs need from outside the prefix, in a file wine-run reads when
+  # KELTA_WINE_ENV names it: the Qt programs load Qt's DLLs and the MinGW runtime DLLs
+  # (WINEPATH, Windows paths; drive Z: is the host's root), and Qt's offscreen platform
+  # plugin, which on Windows reads fonts from one folder only, is given one with the
+  # fonts the window asks for. The programs of the deployed folder get neither: that
+  # folder must hold all it loads.
+  set(winepath)
+  if(KELTA_WITH_QT)
+    list(APPEND winepath ${KELTA_QT_WINDOWS}/bin)
+  endif()
+  foreach(dll libstdc++-6.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                    OUTPUT_VARIABLE dll_path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    get_filename_component(dll_dir ${dll_path} DIRECTORY)
+    get_filename_component(dll_dir ${dll_dir} REALPATH)
+    list(APPEND winepath ${dll_dir})
+  endforeach()
+  list(TRANSFORM winepath PREPEND "Z:")
+  string(REPLACE "/" "\\" winepath "${winepath}")
+  set(KELTA_TEST_FONTS ${CMAKE_BINARY_DIR}/test-fonts)
+  file(MAKE_DIRECTORY ${KELTA_TEST_FONTS})
+  foreach(font truetype/liberation2/LiberationSans-Regular.ttf
+               truetype/liberation2/LiberationSans-Bold.ttf truetype/wqy/wqy-microhei.ttc)
+    get_filename_component(name ${font} NAME)
+    file(CREATE_LINK /usr/share/fonts/${font} ${KELTA_TEST_FONTS}/${name} SYMBOLIC)
+  endforeach()
+  set(KELTA_WINE_ENV ${CMAKE_BINARY_DIR}/wine-env)
+  file(WRITE ${KELTA_WINE_ENV}
+    "export WINEPATH='${winepath}'\n"
+    "export QT_QPA_FONTDIR='Z:${KELTA_TEST_FONTS}'\n")
 endif()
 
 function(kelta_add_gtest target)
@@ -23,7 +54,7 @@ function(kelta_add_gtest target)
   if(CMAKE_CROSSCOMPILING)
     add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
     set_tests_properties(${target} PROPERTIES LABELS "windows;${arg_LABELS}" TIMEOUT 300
-      FIXTURES_REQUIRED wine_prefix)
+      FIXTURES_REQUIRED wine_prefix ENVIRONMENT KELTA_WINE_ENV=${KELTA_WINE_ENV})
   else()
     # An empty LABELS would swallow the next property name: pass it only when given.
     # Discovery at test time flattens lists, so a test case carries the first label.
