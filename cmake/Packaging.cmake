@@ -1,4 +1,16 @@
-# Installation and the Debian package (`make package`).
+# Installation and packages: the Debian package (`make package`), and on Windows the
+# program's folder, its installer and a zip (`make windows`, cmake/WindowsPackaging.cmake).
+set(CPACK_PACKAGE_NAME "kelta-reader-config")
+set(CPACK_PACKAGE_VENDOR "KELTA Technology Corp.")
+set(CPACK_PACKAGE_CONTACT "KELTA Technology Corp. <support@kelta.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configuration utility for the KELTA QM880-4R active-tag reader")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
+
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackaging.cmake)
+  return()
+endif()
 
 foreach(program qm880-config qm880ctl qm880-sim)
   if(TARGET ${program})
@@ -32,11 +44,6 @@ endif()
 install(DIRECTORY docs/ DESTINATION ${KELTA_DOCDIR}/docs FILES_MATCHING
         PATTERN "*.md" PATTERN "*.png")
 
-set(CPACK_PACKAGE_NAME "kelta-reader-config")
-set(CPACK_PACKAGE_VENDOR "KELTA Technology Corp.")
-set(CPACK_PACKAGE_CONTACT "KELTA Technology Corp. <support@kelta.example>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configuration utility for the KELTA QM880-4R active-tag reader")
-set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -52,5 +59,4 @@ set(CPACK_STRIP_FILES ON)
 if(NOT WIN32)
   set(CMAKE_STRIP ${CMAKE_CURRENT_LIST_DIR}/strip-for-debian)
 endif()
-set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
 include(CPack)

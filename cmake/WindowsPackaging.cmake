@@ -1,0 +1,64 @@
+# The Windows program's folder, as `cmake --install` lays it out, the installer and the
+# portable zip are all the same folder: qm880-config.exe, the Qt DLLs it loads, the
+# windows platform plugin, the MinGW runtime DLLs that they need, and the licence texts
+# of what is shipped. Nothing else: tests/windows/check-imports.sh checks every import
+# table of it against the folder and Windows' own DLLs.
+if(NOT TARGET qm880-config)
+  return()  # a cross build without Qt: nothing to ship
+endif()
+
+install(TARGETS qm880-config RUNTIME DESTINATION .)
+install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
+        DESTINATION .)
+# Qt looks for its plugins in platforms\ beside the program; the program draws in the
+# Fusion style, which is part of Qt Widgets, so there is no style plugin.
+install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
+# The GCC runtime that Qt's DLLs and the program link (one copy for both).
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                  OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+    message(FATAL_ERROR "The MinGW runtime ${dll} is not found (${path})")
+  endif()
+  install(FILES ${path} DESTINATION .)
+endforeach()
+
+# Licences: Qt's (LGPLv3, with where its source comes from, and the libraries built
+# into it) and the MinGW-w64 runtime's (GCC's runtime library exception, winpthreads).
+install(FILES packaging/windows/LICENSES.txt DESTINATION licenses)
+install(DIRECTORY ${KELTA_QT_WINDOWS}/licenses/ DESTINATION licenses/Qt)
+install(FILES ${KELTA_QT_WINDOWS}/SOURCE.txt DESTINATION licenses/Qt)
+install(FILES /usr/share/doc/gcc-mingw-w64-base/copyright
+        DESTINATION licenses/MinGW-w64 RENAME gcc-runtime-copyright.txt)
+install(FILES /usr/share/common-licenses/GPL-3
+        DESTINATION licenses/MinGW-w64 RENAME GPL-3.txt)
+install(FILES /usr/share/doc/mingw-w64-common/copyright
+        DESTINATION licenses/MinGW-w64 RENAME mingw-w64-copyright.txt)
+
+# The installer (NSIS) and the zip of the same folder; the installer's file name ends in
+# -setup (cmake/CPackWindows.cmake).
+set(CPACK_GENERATOR "NSIS;ZIP")
+set(CPACK_PACKAGE_FILE_NAME "kelta-reader-config-${PROJECT_VERSION}-win64")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackWindows.cmake)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY "KELTA\\\\Reader Config")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY "KELTA Reader Config")
+set(CPACK_NSIS_PACKAGE_NAME "KELTA QM880-4R Reader Config")
+set(CPACK_NSIS_DISPLAY_NAME "KELTA QM880-4R Reader Config")
+set(CPACK_NSIS_MUI_ICON ${KELTA_ICON})
+set(CPACK_NSIS_MUI_UNIICON ${KELTA_ICON})
+set(CPACK_NSIS_INSTALLED_ICON_NAME "qm880-config.exe")
+set(CPACK_NSIS_EXECUTABLES_DIRECTORY ".")
+set(CPACK_PACKAGE_EXECUTABLES "qm880-config" "KELTA QM880-4R Reader Config")
+# The Start menu gets a folder KELTA with the program's shortcut and the uninstaller's.
+set(CPACK_NSIS_DEFINES "!define MUI_STARTMENUPAGE_DEFAULTFOLDER KELTA")
+# An earlier version is uninstalled first (silently too), so an upgrade leaves no old file.
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+# The program has no licence of its own to agree to; the shipped ones are in licenses\.
+set(CPACK_NSIS_IGNORE_LICENSE_PAGE ON)
+set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
+set(CPACK_NSIS_URL_INFO_ABOUT "https://www.kelta.example")
+set(CPACK_NSIS_CONTACT "support@kelta.example")
+set(CPACK_NSIS_BRANDING_TEXT "KELTA Technology Corp.")
+include(CPack)
