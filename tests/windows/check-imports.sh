@@ -27,7 +27,7 @@ done
 
 imported=" "
 for b in "${binaries[@]}"; do
-  dlls=$("$objdump" -p "$b" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr 'A-Z' 'a-z')
+  dlls=$("$objdump" -p "$b" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]')
   for dll in $dlls; do
     imported+="$dll "
     if [[ $shipped == *" $dll "* || $system == *" $dll "* || $dll == api-ms-win-* ]]; then
@@ -35,7 +35,8 @@ for b in "${binaries[@]}"; do
     fi
     problem "$b imports $dll, which neither the folder nor Windows has"
   done
-  echo "$b: $(echo $dlls)"
+  # shellcheck disable=SC2086 # the names on one line
+  echo "$b:" $dlls
 done
 
 for b in "${binaries[@]}"; do

@@ -42,7 +42,7 @@ install
 [ -f "$folder/licenses/Qt/SOURCE.txt" ] || fail "no note on the Qt source"
 links=$(shortcuts)
 grep -q 'KELTA QM880-4R Reader Config.lnk' <<<"$links" || fail "no Start-menu shortcut: $links"
-say "Start menu: $(sed "s|$WINEPREFIX/drive_c/||" <<<"$links" | tr '\n' ' ')"
+say "Start menu: ${links//$WINEPREFIX\/drive_c\//}"
 query=$(wine reg query "$entry" </dev/null 2>&1 | tr -d '\r')
 echo "$query"
 for value in 'DisplayName +REG_SZ +KELTA QM880-4R Reader Config' \

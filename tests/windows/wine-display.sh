@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the tests that show real windows under Wine (bash): a Wine prefix of their
 # own, a fresh copy made by wine-run, on a virtual X display of its own (Xvfb picks a
 # free one). wine_display_stop ends that prefix's Wine and the display and removes the
@@ -25,7 +26,8 @@ wine_display_start() {
     echo "wine-display: Xvfb did not start: $(cat "$wd_tmp/xvfb.log")" >&2
     return 1
   fi
-  export DISPLAY=":$(head -n 1 "$wd_tmp/display")"
+  DISPLAY=":$(head -n 1 "$wd_tmp/display")"
+  export DISPLAY
   # There is no window manager: Wine draws the windows' frames (title bar, buttons)
   # itself, as Windows does, and the X window holds the whole frame.
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /t REG_SZ /d N /f \
