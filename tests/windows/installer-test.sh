@@ -20,14 +20,14 @@ unset KELTA_WINE_ENV WINEPATH
 wine_display_start "$wine_run" installer || fail "no Wine prefix on a display"
 
 folder="$WINEPREFIX/drive_c/Program Files/KELTA/Reader Config"
-# NSIS is a 32-bit program: its registry keys land in the 32-bit view, which Apps lists
-# alongside the 64-bit one.
-entry='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\KELTA Reader Config'
+# The installer is a 64-bit one: its Apps entry is in the registry's 64-bit view.
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+entry="$uninstall\\KELTA Reader Config"
 shortcuts() { find "$WINEPREFIX/drive_c" -ipath '*start menu*' -iname '*.lnk' | sort; }
 
 install() {
   local started=$SECONDS
-  wine "$setup" /S </dev/null >/dev/null 2>&1 || fail "the installer failed"
+  wine "$setup" /S </dev/null >"${TMPDIR:-/tmp}/kelta-setup.log" 2>&1 || fail "the installer failed: $(tail -n 5 "${TMPDIR:-/tmp}/kelta-setup.log")"
   wineserver -w  # the installer may hand over to an uninstaller that runs on
   wine_display_restart_desktop
   say "installed in $((SECONDS - started)) s"
@@ -67,8 +67,8 @@ wait "$program" 2>/dev/null || true
 # Again over it: the earlier installation is uninstalled first, silently.
 install
 [ -f "$folder/qm880-config.exe" ] || fail "the second install left no program"
-[ "$(wine reg query 'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall' \
-  </dev/null 2>&1 | grep -c 'KELTA Reader Config')" -eq 1 ] || fail "not one Apps entry"
+[ "$(wine reg query "$uninstall" </dev/null 2>&1 | grep -c 'KELTA Reader Config')" -eq 1 ] ||
+  fail "not one Apps entry"
 
 # Silent uninstall (the uninstaller copies itself away and runs on: wait for Wine).
 wine "$folder/Uninstall.exe" /S </dev/null >/dev/null 2>&1 || fail "the uninstaller failed"
