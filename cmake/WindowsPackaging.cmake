@@ -31,9 +31,10 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   install(FILES ${stripped} DESTINATION .)
 endforeach()
 
-# Licences: Qt's (LGPLv3, with where its source comes from, and the libraries built
+# Licences: the program's own (MIT), Qt's (LGPLv3, with where its source comes from, and the libraries built
 # into it) and the MinGW-w64 runtime's (GCC's runtime library exception, winpthreads).
 install(FILES packaging/windows/LICENSES.txt DESTINATION licenses)
+install(FILES LICENSE DESTINATION licenses RENAME qm880-config-LICENSE.txt)
 install(DIRECTORY ${KELTA_QT_WINDOWS}/licenses/ DESTINATION licenses/Qt)
 install(FILES ${KELTA_QT_WINDOWS}/SOURCE.txt DESTINATION licenses/Qt)
 install(FILES /usr/share/doc/gcc-mingw-w64-base/copyright
