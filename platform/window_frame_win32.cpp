@@ -13,10 +13,14 @@ void RemoveCloseCommand(QWidget& window) {
   const auto hwnd = reinterpret_cast<HWND>(window.winId());
   HMENU menu = GetSystemMenu(hwnd, FALSE);
   if (menu == nullptr) return;
-  // In the system menu of a fixed-size window Close is the last entry.
+  // Close by its command, wherever it stands in the menu, then the separator it leaves
+  // at the end.
+  DeleteMenu(menu, SC_CLOSE, MF_BYCOMMAND);
   const int count = GetMenuItemCount(menu);
-  if (count <= 0) return;
-  RemoveMenu(menu, static_cast<UINT>(count - 1), MF_BYPOSITION);
+  if (count > 0 &&
+      (GetMenuState(menu, static_cast<UINT>(count - 1), MF_BYPOSITION) & MF_SEPARATOR) != 0) {
+    DeleteMenu(menu, static_cast<UINT>(count - 1), MF_BYPOSITION);
+  }
   DrawMenuBar(hwnd);
 }
 

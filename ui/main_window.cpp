@@ -323,7 +323,8 @@ TfrmModule::TfrmModule(const WindowServices& services, QWidget* parent)
   // Windows FormCreate also takes Close out of the system menu); closeEvent refuses what a
   // window manager may still send.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
   setFixedSize(kClientWidth, kClientHeight);
   setWindowTitle(QString::fromUtf8(kLayoutCaption));
   const WindowFonts fonts = MakeWindowFonts();

@@ -16,7 +16,7 @@ system=" advapi32.dll authz.dll bcrypt.dll comctl32.dll comdlg32.dll crypt32.dll
  msvcrt.dll netapi32.dll ntdll.dll ole32.dll oleaut32.dll opengl32.dll setupapi.dll
  shcore.dll shell32.dll shlwapi.dll user32.dll userenv.dll uxtheme.dll version.dll
  winmm.dll winspool.drv ws2_32.dll wtsapi32.dll "
-
+system="${system//$'\n'/ }"  # one line, names between blanks
 cd "$folder"
 mapfile -t binaries < <(find . -type f \( -iname '*.exe' -o -iname '*.dll' \) | sort)
 [ "${#binaries[@]}" -gt 0 ] || { echo "check-imports: no program in $folder" >&2; exit 1; }
@@ -53,15 +53,17 @@ while IFS= read -r file; do
 done < <(find . -type f ! -iname '*.exe' ! -iname '*.dll' ! -path './licenses/*')
 
 exe=./qm880-config.exe
-"$objdump" -p "$exe" | grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' ||
+headers=$("$objdump" -p "$exe")
+grep -Eq '^Subsystem[[:space:]]+0+2[[:space:]]' <<<"$headers" ||
   problem "$exe is not a window program (GUI subsystem)"
 if command -v wrestool >/dev/null; then
-  wrestool -l "$exe" | grep -q -- '--type=14 --name=.IDI_ICON1.' ||
-    problem "$exe has no icon IDI_ICON1"
-  wrestool -l "$exe" | grep -q -- '--type=16' || problem "$exe has no version resource"
+  resources=$(wrestool -l "$exe")
+  grep -q -- "--type=14 --name='IDI_ICON1'" <<<"$resources" || problem "$exe has no icon IDI_ICON1"
+  grep -q -- '--type=16' <<<"$resources" || problem "$exe has no version resource"
 fi
+texts=$(strings -e l "$exe")
 for text in 'KELTA QM880-4R Reader Config' 'KELTA Technology Corp.' "$version"; do
-  strings -e l "$exe" | grep -qxF "$text" || problem "$exe: no \"$text\" in its version resource"
+  grep -qxF "$text" <<<"$texts" || problem "$exe: no \"$text\" in its version resource"
 done
 
 [ "$fail" -eq 0 ] && echo "check-imports: ${#binaries[@]} programs and DLLs, every import found"
