@@ -41,7 +41,8 @@ if(CMAKE_CROSSCOMPILING)
   foreach(font truetype/liberation2/LiberationSans-Regular.ttf
                truetype/liberation2/LiberationSans-Bold.ttf truetype/wqy/wqy-microhei.ttc)
     get_filename_component(name ${font} NAME)
-    file(CREATE_LINK /usr/share/fonts/${font} ${KELTA_TEST_FONTS}/${name} SYMBOLIC)
+    # Copies: Wine shows a link as a reparse point that Qt takes for a broken link.
+    file(COPY_FILE /usr/share/fonts/${font} ${KELTA_TEST_FONTS}/${name} ONLY_IF_DIFFERENT)
   endforeach()
   set(KELTA_WINE_ENV ${CMAKE_BINARY_DIR}/wine-env)
   file(WRITE ${KELTA_WINE_ENV}
