@@ -1,5 +1,5 @@
 # The Windows program's folder, as `cmake --install` lays it out, the installer and the
-# portable zip are all the same folder: qm880-config.exe, the Qt DLLs it loads, the
+# portable zip are all the same folder: qm880-config.exe and qm880ctl.exe, the Qt DLLs the window loads, the
 # windows platform plugin, the MinGW runtime DLLs that they need, and the licence texts
 # of what is shipped. Nothing else: tests/windows/check-imports.sh checks every import
 # table of it against the folder and Windows' own DLLs.
@@ -8,6 +8,11 @@ if(NOT TARGET qm880-config)
 endif()
 
 install(TARGETS qm880-config RUNTIME DESTINATION .)
+# The command line beside the window (a console program, statically linked: no DLL of its
+# own), for scripts and for finding out why a reader is not found.
+if(TARGET qm880ctl)
+  install(TARGETS qm880ctl RUNTIME DESTINATION .)
+endif()
 install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6::Widgets>
         DESTINATION .)
 # Qt looks for its plugins in platforms\ beside the program; the program draws in the

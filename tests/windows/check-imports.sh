@@ -3,7 +3,8 @@
 # everything it loads and nothing it does not. Every DLL that a program or DLL in FOLDER imports is
 # in FOLDER itself or is one of Windows' own; every DLL in FOLDER is imported by one of
 # them, or is a Qt plugin in its plugin folder; besides those only licence texts. The
-# program is a window program (no console) with its icon and version resource.
+# window's program is a window program (no console) with its icon and version resource,
+# the command line a console program.
 set -euo pipefail
 objdump=$1 folder=$2 version=$3
 fail=0
@@ -65,6 +66,14 @@ texts=$(strings -e l "$exe")
 for text in 'KELTA QM880-4R Reader Config' 'KELTA Technology Corp.' "$version"; do
   grep -qxF "$text" <<<"$texts" || problem "$exe: no \"$text\" in its version resource"
 done
+
+cli=./qm880ctl.exe
+if [ -f "$cli" ]; then
+  grep -Eq '^Subsystem[[:space:]]+0+3[[:space:]]' <<<"$("$objdump" -p "$cli")" ||
+    problem "$cli is not a console program"
+else
+  problem "$cli is missing"
+fi
 
 [ "$fail" -eq 0 ] && echo "check-imports: ${#binaries[@]} programs and DLLs, every import found"
 exit "$fail"
