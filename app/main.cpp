@@ -7,12 +7,12 @@
 #include <memory>
 #include <string_view>
 
+#include "catalogue/catalogue.h"
+#include "kelta/version.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
-#include "catalogue/catalogue.h"
-#include "kelta/version.h"
 #include "ui/main_window.h"
 
 namespace {

@@ -1,9 +1,9 @@
-#include "platform/config_dir.h"
-
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
+
+#include "platform/config_dir.h"
 
 namespace kelta {
 

@@ -1,4 +1,5 @@
-// The store behind the stored settings: one registry key, HKEY_LOCAL_MACHINE\Software\KELTA\ReaderConfig.
+// The store behind the stored settings: one registry key,
+// HKEY_LOCAL_MACHINE\Software\KELTA\ReaderConfig.
 #pragma once
 
 #include <cstdint>

@@ -24,9 +24,9 @@
 #include "platform/clock.h"
 #include "platform/serial_device.h"
 #include "reader/operations.h"
+#include "settings/settings.h"
 #include "sim/sim_process.h"
 #include "tests/reader/reader_fakes.h"
-#include "settings/settings.h"
 
 namespace kelta {
 namespace {
@@ -108,7 +108,6 @@ void PollRatio() {
       "poll: %.1f ms per tag poll, exchange %.1f ms (%d/%d answered), floor %.1f ms, "
       "ratio %.4f\n",
       period, exchange_ms, answered, kExchanges, floor, period / floor);
-
 }
 
 }  // namespace

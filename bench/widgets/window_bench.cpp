@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "tests/widgets/window_fakes.h"
 #include "catalogue/catalogue.h"
+#include "tests/widgets/window_fakes.h"
 #include "ui/main_window.h"
 
 namespace {

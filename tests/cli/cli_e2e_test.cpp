@@ -1,9 +1,8 @@
 // qm880ctl as a user runs it: the program against qm880-sim on a pseudo-terminal, in a
 // configuration folder of the test's own, checked by its exit code, its output and the
 // frames on the simulator's trace. The other fifteen ports lead to a missing device.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -136,6 +135,7 @@ struct CommandCase {
   Strings heard;
   std::string out;  // a line the output holds
 };
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
 class Commands : public Cli, public testing::WithParamInterface<CommandCase> {};
 
@@ -157,25 +157,27 @@ INSTANTIATE_TEST_SUITE_P(
     Cli, Commands,
     testing::Values(
         CommandCase{"Scan", {"scan"}, {"A00B", "A00V"}, "S/N : QM880042\nID : 07\nVER : V2.10.04"},
-        CommandCase{"Info", {"info", "--lang", "big5"}, {"A00B", "A00V"},
+        CommandCase{"Info",
+                    {"info", "--lang", "big5"},
+                    {"A00B", "A00V"},
                     "讀取讀卡機資訊完成. (串口 : #3)"},
         CommandCase{"SetId", {"set-id", "42"}, {"A00B", kSetId + "42"}, "Set Reader ID Ok"},
-        CommandCase{"SetBaud", {"set-baud", "9600,e,8,1"}, {"A00B", "A00E3"},
-                    "Set Reader BaudRate Ok"},
-        CommandCase{"SetOutput", {"set-output", "--wiegand", "34", "--rs485", "64"},
-                    {"A00B", "A00L31"}, "Set Reader Mode Ok"},
+        CommandCase{
+            "SetBaud", {"set-baud", "9600,e,8,1"}, {"A00B", "A00E3"}, "Set Reader BaudRate Ok"},
+        CommandCase{"SetOutput",
+                    {"set-output", "--wiegand", "34", "--rs485", "64"},
+                    {"A00B", "A00L31"},
+                    "Set Reader Mode Ok"},
         CommandCase{"SetRssi", {"set-rssi", "250"}, {"A00B", "A00OFA"}, "Set Reader ID Ok"},
-        CommandCase{"SetAddress", {"set-address", "255"}, {"A00B", "A00W0601FF"},
-                    "Set Address Ok"},
-        CommandCase{"SetFrequency", {"set-frequency", "59"}, {"A00B", "A00W0F013B"},
-                    "Set Freq Ok"},
-        CommandCase{"SetChannel", {"set-channel", "0"}, {"A00B", "A00W0B0100"},
-                    "Set Channel Ok"},
-        CommandCase{"FactoryDefault", {"factory-default"}, {"A00B", "A00X5A"},
-                    "Set Default Ok"},
+        CommandCase{"SetAddress", {"set-address", "255"}, {"A00B", "A00W0601FF"}, "Set Address Ok"},
+        CommandCase{"SetFrequency", {"set-frequency", "59"}, {"A00B", "A00W0F013B"}, "Set Freq Ok"},
+        CommandCase{"SetChannel", {"set-channel", "0"}, {"A00B", "A00W0B0100"}, "Set Channel Ok"},
+        CommandCase{"FactoryDefault", {"factory-default"}, {"A00B", "A00X5A"}, "Set Default Ok"},
         CommandCase{"Reset", {"reset"}, {"A00HR"}, "Reader Reset Ok"},
-        CommandCase{"ReadTags", {"read-tags", "--count", "2", "--format", "csv"},
-                    {"A00F", "A00F"}, "time,tag,value\n"}),
+        CommandCase{"ReadTags",
+                    {"read-tags", "--count", "2", "--format", "csv"},
+                    {"A00F", "A00F"},
+                    "time,tag,value\n"}),
     CaseName());
 
 TEST_F(Cli, ScanStoresThePlaceFoundUnlessToldNotTo) {
@@ -242,6 +244,7 @@ struct UsageCase {
   Strings args;
   std::string message;
 };
+void PrintTo(const UsageCase& c, std::ostream* os) { *os << c.name; }
 
 class Usage : public Cli, public testing::WithParamInterface<UsageCase> {};
 
@@ -262,10 +265,12 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"Id100", {"set-id", "100"}, "ID: must be a whole number from 1 to 99"},
         UsageCase{"Rssi251", {"set-rssi", "251"}, "LEVEL: must be a whole number from 0 to 250"},
         UsageCase{"Baud14400", {"set-baud", "14400,n,8,1"}, "MODE: must be one of 4800,n,8,1"},
-        UsageCase{"Wiegand30", {"set-output", "--wiegand", "30", "--rs485", "24"},
+        UsageCase{"Wiegand30",
+                  {"set-output", "--wiegand", "30", "--rs485", "24"},
                   "--wiegand: must be 26, 34 or 42, got \"30\""},
         UsageCase{"Port0", {"--port", "0", "scan"}, "--port: must be a whole number from 1 to 255"},
-        UsageCase{"Format", {"read-tags", "--format", "xml"}, "--format: must be text, csv or jsonl"},
+        UsageCase{
+            "Format", {"read-tags", "--format", "xml"}, "--format: must be text, csv or jsonl"},
         UsageCase{"NoCommand", {"--json"}, "a command is required"}),
     CaseName());
 
@@ -276,6 +281,7 @@ struct ExplainCase {
   int code;
   std::string explained;
 };
+void PrintTo(const ExplainCase& c, std::ostream* os) { *os << c.name; }
 
 class Explain : public Cli, public testing::WithParamInterface<ExplainCase> {};
 
@@ -300,12 +306,21 @@ INSTANTIATE_TEST_SUITE_P(
         // The stored place (here the port named) takes three tries, the walk two more.
         ExplainCase{"Silent", {"--no-answer"}, {}, 3, "19200,e,8,1   5 tries  silent"},
         ExplainCase{"OtherMode", {"--mode", "2"}, {}, 3, "19200,e,8,1   5 tries  silent"},
-        ExplainCase{"OtherModeAllModes", {"--mode", "2"}, {"--all-modes"}, 0,
+        ExplainCase{"OtherModeAllModes",
+                    {"--mode", "2"},
+                    {"--all-modes"},
+                    0,
                     "9600,n,8,1    1 try   found"},
-        ExplainCase{"WrongChecksum", {"--bad-checksum"}, {}, 3,
+        ExplainCase{"WrongChecksum",
+                    {"--bad-checksum"},
+                    {},
+                    3,
                     "no valid reply (wrong checksum): most likely another port mode or another "
                     "device"},
-        ExplainCase{"WrongLength", {"--length-delta", "-1"}, {}, 3,
+        ExplainCase{"WrongLength",
+                    {"--length-delta", "-1"},
+                    {},
+                    3,
                     "wrong length: 15 bytes where the reader's are 16"},
         ExplainCase{"Found", {"--mode", "5"}, {}, 0, "19200,e,8,1   1 try   found"}),
     CaseName());
@@ -341,8 +356,7 @@ TEST_F(Cli, APortWithoutPermissionIsExplainedWithTheFix) {
     ASSERT_EQ(chmod(device.c_str(), 0), 0);
   }
 
-  const Result r =
-      Run({"--device", device, "--no-store", "scan", "--explain"}, root ? 65534 : -1);
+  const Result r = Run({"--device", device, "--no-store", "scan", "--explain"}, root ? 65534 : -1);
 
   EXPECT_EQ(r.code, 4) << r.err;
   EXPECT_NE(r.out.find(device + ": permission denied; fix: sudo usermod -aG"), std::string::npos)

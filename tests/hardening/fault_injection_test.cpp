@@ -37,7 +37,8 @@ void ExpectWindowUsable(const ReaderRig& rig) {
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // The operator's second press of btnReadCard after `polls` tag polls went out.
@@ -149,8 +150,7 @@ std::string FaultCaseName(const testing::TestParamInfo<FaultCase>& info) {
   return std::string(kOps[static_cast<int>(info.param.op)]) + "_" + info.param.fault.name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Hardening, ReplyFaults, testing::ValuesIn(AllFaultCases()),
-                         FaultCaseName);
+INSTANTIATE_TEST_SUITE_P(Hardening, ReplyFaults, testing::ValuesIn(AllFaultCases()), FaultCaseName);
 
 // A burst of exactly one buffer before the frame puts the start byte back at the head of
 // the buffer: that reply is read, even on the slowest line.
@@ -215,8 +215,7 @@ const StopCase kStopCases[] = {
        EXPECT_EQ(rig.tone.sounds.back().hz, 300u);
      }},
     {"SetIdAtTheProbe", Op::SetId, 0, [](const ReaderRig& rig) { ExpectFailed(rig, Op::SetId); }},
-    {"SetIdAtTheCommand", Op::SetId, 1,
-     [](const ReaderRig& rig) { ExpectFailed(rig, Op::SetId); }},
+    {"SetIdAtTheCommand", Op::SetId, 1, [](const ReaderRig& rig) { ExpectFailed(rig, Op::SetId); }},
     // Two tags shown, then polls into the void until the press, which ends it as always.
     {"ReadTagAfterTwoPolls", Op::ReadTag, 2,
      [](const ReaderRig& rig) {
@@ -293,8 +292,9 @@ TEST(EndlessStream, AReplyWithinTheBufferAfterTheLimitStillCompletes) {
   };
   for (const Case& c : cases) {
     StreamRig rig;
-    rig.device.Answer(kFirstByteMs, std::string(c.filler, 'S') + ReplyFrame("QM880001") +
-                                        std::string(10 * kBuffer, 'S'), 1);
+    rig.device.Answer(
+        kFirstByteMs,
+        std::string(c.filler, 'S') + ReplyFrame("QM880001") + std::string(10 * kBuffer, 'S'), 1);
     EXPECT_EQ(rig.link.SendCommand("A00B"), c.ok) << c.name;
     if (c.ok) {
       EXPECT_EQ(rig.link.ReplyText(), ReplyFrame("QM880001")) << c.name;

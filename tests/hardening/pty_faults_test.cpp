@@ -1,10 +1,9 @@
 // The system's serial channel on pseudo-terminals: a reader that hangs up during tag
 // reading, a stream without end, and what a long session leaves behind (descriptors,
 // heap). Ports are links in a configuration folder of the test's own.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <malloc.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/catalogue.h"
 #include "link/command_set.h"
 #include "link/reader_link.h"
 #include "link/serial_port.h"
@@ -25,7 +25,6 @@
 #include "reader/operations.h"
 #include "sim/sim_process.h"
 #include "tests/reader/reader_fakes.h"
-#include "catalogue/catalogue.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define KELTA_ASAN 1
@@ -153,7 +152,8 @@ TEST_F(PtyFaults, ReaderVanishingDuringTagReading) {
   CountingDevice device(SystemSerialDevice());
   World w(device);
   // The simulator hangs up on its own; the hook only notes when.
-  ReadThroughAHangup(w, device, [] {}, 1700);
+  ReadThroughAHangup(
+      w, device, [] {}, 1700);
   EXPECT_GE(w.view.Logged("fill shCard=Yellow").size(), 1u);
 }
 
@@ -165,10 +165,13 @@ TEST_F(PtyFaults, PtyMasterClosedDuringTagReading) {
   LinkPort(kPort, ptsname(master));
   CountingDevice device(SystemSerialDevice());
   World w(device);
-  ReadThroughAHangup(w, device, [&] {
-    close(master);
-    master = -1;
-  }, 500);
+  ReadThroughAHangup(
+      w, device,
+      [&] {
+        close(master);
+        master = -1;
+      },
+      500);
   if (master >= 0) close(master);
 }
 

@@ -3,9 +3,8 @@
 // size bound that would take the disk's time to read. Each load gives the defaults and
 // returns; a save leaves a thing that is not a file as it was, and moves the file that
 // is too large aside whole before it writes a new one.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>

@@ -18,8 +18,8 @@
 #include "platform/tone.h"
 #include "reader/context.h"
 #include "reader/view.h"
-#include "sim/virtual_clock.h"
 #include "settings/settings.h"
+#include "sim/virtual_clock.h"
 
 namespace kelta::test {
 

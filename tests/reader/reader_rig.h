@@ -6,14 +6,14 @@
 
 #include <string>
 
+#include "catalogue/catalogue.h"
 #include "link/command_set.h"
 #include "link/reader_link.h"
 #include "link/serial_port.h"
 #include "reader/context.h"
+#include "settings/settings.h"
 #include "sim/sim_line.h"
 #include "tests/reader/reader_fakes.h"
-#include "catalogue/catalogue.h"
-#include "settings/settings.h"
 
 namespace kelta::test {
 
