@@ -21,7 +21,9 @@ if(CMAKE_CROSSCOMPILING)
   # KELTA_WINE_ENV names it: the Qt programs load Qt's DLLs and the MinGW runtime DLLs
   # (WINEPATH, Windows paths; drive Z: is the host's root), and Qt's offscreen platform
   # plugin, which on Windows reads fonts from one folder only, is given one with the
-  # fonts the window asks for. The programs of the deployed folder get neither: that
+  # fonts the window asks for. Wine keeps every variable named QT_... from its programs
+  # (the host's Qt settings are not for them) and passes WINEQT_... on as QT_..., so
+  # the folder is named that way. The programs of the deployed folder get neither: that
   # folder must hold all it loads.
   set(winepath)
   if(KELTA_WITH_QT)
@@ -47,7 +49,7 @@ if(CMAKE_CROSSCOMPILING)
   set(KELTA_WINE_ENV ${CMAKE_BINARY_DIR}/wine-env)
   file(WRITE ${KELTA_WINE_ENV}
     "export WINEPATH='${winepath}'\n"
-    "export QT_QPA_FONTDIR='Z:${KELTA_TEST_FONTS}'\n")
+    "export WINEQT_QPA_FONTDIR='Z:${KELTA_TEST_FONTS}'\n")
 endif()
 
 function(kelta_add_gtest target)
