@@ -66,6 +66,8 @@ function(kelta_add_gtest target)
       list(GET arg_LABELS 0 label)
       list(APPEND props LABELS ${label})
     endif()
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST PROPERTIES ${props})
+    # Parameterised cases carry names of their own: a ctest name is that name, without
+    # the parameter's printed bytes after it.
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST NO_PRETTY_VALUES PROPERTIES ${props})
   endif()
 endfunction()
