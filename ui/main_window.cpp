@@ -6,7 +6,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QImageReader>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -23,6 +22,7 @@
 #include "platform/window_frame.h"
 #include "reader/operations.h"
 #include "ui/layout.h"
+#include "ui/pictures.h"
 #include "ui/window_fonts.h"
 
 namespace kelta {
@@ -103,44 +103,6 @@ class List : public QComboBox {
   bool open_list_made_ = false;
 };
 
-// A PNG picture from the program's or the toolkit's resources, read as PNG: a reader left
-// to find the format itself first loads every image plug-in to ask each of them.
-QPixmap ReadPng(const QString& path) {
-  QImageReader reader(path, "png");
-  reader.setAutoDetectImageFormat(false);
-  return QPixmap::fromImage(reader.read());
-}
-
-// The toolkit's standard close picture. Where the desktop names an icon theme, the style
-// looks there first, so it is asked; elsewhere (no theme, or only the bare fallback theme,
-// which has no close picture and many folders to search for it) it would give its own
-// picture, read here directly at the sizes a button of this window can show.
-QIcon StandardClosePicture(const QStyle* style) {
-  const QString theme = QIcon::themeName();
-  if (theme.isEmpty() || theme == QLatin1String("hicolor")) {
-    QIcon icon;
-    for (int size : {16, 32}) {
-      const QPixmap picture = ReadPng(
-          QStringLiteral(":/qt-project.org/styles/commonstyle/images/standardbutton-close-%1.png")
-              .arg(size));
-      if (!picture.isNull()) icon.addPixmap(picture);
-    }
-    if (!icon.isNull()) return icon;
-  }
-  return style->standardIcon(QStyle::SP_DialogCloseButton);
-}
-
-// A language picture at 34 x 16 and at twice that: Qt paints the one that fits the
-// scaling of the screen the window is on (also when it moves to another), so the
-// characters stay sharp at 125 % to 200 %.
-QIcon LanguagePicture(const QString& name) {
-  QIcon icon(ReadPng(name + QStringLiteral(".png")));
-  QPixmap twice = ReadPng(name + QStringLiteral("@2x.png"));
-  twice.setDevicePixelRatio(2);
-  icon.addPixmap(twice);
-  return icon;
-}
-
 QIcon PictureIcon(Picture picture, const QStyle* style) {
   switch (picture) {
     case Picture::None:
@@ -148,9 +110,9 @@ QIcon PictureIcon(Picture picture, const QStyle* style) {
     case Picture::StandardClose:
       return StandardClosePicture(style);
     case Picture::Simplified:
-      return LanguagePicture(QStringLiteral(":/kelta/simplified"));
+      return TwoScalePicture(QStringLiteral(":/kelta/simplified"));
     case Picture::Traditional:
-      return LanguagePicture(QStringLiteral(":/kelta/traditional"));
+      return TwoScalePicture(QStringLiteral(":/kelta/traditional"));
   }
   return {};
 }
@@ -255,6 +217,7 @@ void InitApplication() {
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   // Links the running program to its desktop entry (name and icon in task bars).
   QGuiApplication::setDesktopFileName(QStringLiteral("kelta-qm880-config"));
+  CacheStylePictures();
 }
 
 // ---------------------------------------------------------------------------------------
