@@ -431,6 +431,52 @@ TEST_F(WindowTest, ControlsSitWhereTheLayoutPutsThem) {
   EXPECT_TRUE(Find("btnAddr")->isEnabled());
 }
 
+// A panel's frame: the border in the shadow colour at its edge, the bevel inside the gap
+// (light at the top and left when raised, dark when lowered), a pixel short at the right
+// and the bottom; at 200 % the same frame with every pixel doubled.
+TEST(PanelFrame, BorderAndBevelAtOneAndTwiceTheScale) {
+  for (const auto& [bevel, gap] :
+       {std::pair{Panel::Bevel::Raised, 0}, {Panel::Bevel::Lowered, 1}}) {
+    SCOPED_TRACE(gap);
+    Panel panel(bevel, gap, nullptr);
+    panel.resize(41, 25);
+    auto render = [&panel](int scale) {
+      QImage image(panel.size() * scale, QImage::Format_RGB32);
+      image.setDevicePixelRatio(scale);
+      image.fill(Qt::magenta);
+      panel.render(&image);
+      return image;
+    };
+    const QImage once = render(1);
+    const QPalette& colours = panel.palette();
+    QColor top_left = colours.color(QPalette::Light);
+    QColor bottom_right = colours.color(QPalette::Dark);
+    if (bevel == Panel::Bevel::Lowered) std::swap(top_left, bottom_right);
+    const int in = 1 + gap;
+    const int right = 41 - 3 - gap;
+    const int bottom = 25 - 3 - gap;
+    const struct {
+      QPoint at;
+      QColor colour;
+    } kPixels[] = {
+        {{0, 0}, colours.color(QPalette::Shadow)},
+        {{40, 24}, colours.color(QPalette::Shadow)},
+        {{in, in}, top_left},
+        {{in, bottom - 1}, top_left},
+        {{right, bottom}, bottom_right},
+        {{in, bottom}, bottom_right},
+        {{right, in}, bottom_right},
+        {{right + 1, 12}, colours.color(QPalette::Window)},
+    };
+    for (const auto& pixel : kPixels) {
+      EXPECT_EQ(once.pixel(pixel.at), pixel.colour.rgb()) << pixel.at.x() << "," << pixel.at.y();
+    }
+    QImage doubled = once.scaled(once.size() * 2, Qt::IgnoreAspectRatio, Qt::FastTransformation);
+    doubled.setDevicePixelRatio(2);
+    EXPECT_TRUE(render(2) == doubled);
+  }
+}
+
 TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
   Start();
   const char* kOrder[] = {"btnScan",     "sbID",       "btnID",    "cmbBaudRate", "btnBaudRate",
