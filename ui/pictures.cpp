@@ -24,7 +24,6 @@ class TwoScaleEngine final : public QIconEngine {
   explicit TwoScaleEngine(QString name) : name_(std::move(name)) {}
 
   QIconEngine* clone() const override { return new TwoScaleEngine(*this); }
-  QString key() const override { return QStringLiteral("kelta-two-scale"); }
 
   QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
     return At1x().pixmap(size, 1.0, mode, state);
