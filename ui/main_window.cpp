@@ -12,7 +12,6 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QStyle>
-#include <QStyleFactory>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
@@ -23,6 +22,7 @@
 #include "reader/operations.h"
 #include "ui/layout.h"
 #include "ui/pictures.h"
+#include "ui/window_style.h"
 #include "ui/window_fonts.h"
 
 namespace kelta {
@@ -214,7 +214,7 @@ void InitApplication() {
   // One look on every system: Fusion draws the lists' and panels' colours from the
   // palette, where the Windows style paints the ground of a drop-down list white and
   // draws its own scroll bars.
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setStyle(new WindowStyle);
   // Links the running program to its desktop entry (name and icon in task bars).
   QGuiApplication::setDesktopFileName(QStringLiteral("kelta-qm880-config"));
   CacheStylePictures();
