@@ -60,6 +60,7 @@ void WindowStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
   const int scale = static_cast<int>(ratio);
   QStyleOptionButton narrow_option = *button;
   narrow_option.rect = QRect(0, 0, kNarrowWidth, option->rect.height());
+  narrow_option.palette = BevelPalette(button->palette);
   QImage narrow(narrow_option.rect.size() * scale, QImage::Format_ARGB32_Premultiplied);
   narrow.setDevicePixelRatio(ratio);
   narrow.fill(Qt::transparent);
@@ -71,6 +72,15 @@ void WindowStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* op
   // Drawn as Fusion draws its own rendering: a pixmap at the control's corner.
   painter->drawPixmap(option->rect.topLeft(),
                       QPixmap::fromImage(Widen(narrow, option->rect.width(), scale)));
+}
+
+const QPalette& WindowStyle::BevelPalette(const QPalette& palette) const {
+  const QBrush& window = palette.window();
+  // The colours of the palette's current group, the ones Fusion reads.
+  const BevelColours colours{window.style() == Qt::TexturePattern, window.color().rgba64(),
+                             palette.button().color().rgba64(),
+                             palette.highlight().color().rgba64()};
+  return bevel_palettes_.try_emplace(colours, palette).first->second;
 }
 
 }  // namespace kelta

@@ -8,7 +8,11 @@
 // the same pixels as Fusion's own rendering at the full width.
 #pragma once
 
+#include <QPalette>
 #include <QProxyStyle>
+#include <QtGlobal>
+#include <map>
+#include <tuple>
 
 namespace kelta {
 
@@ -22,6 +26,15 @@ class WindowStyle : public QProxyStyle {
   // Each end of the narrow rendering kept as drawn, in logical pixels: wider than the
   // rounded corners and the inner outline together.
   static constexpr int kEnd = 8;
+
+ private:
+  // Fusion keeps a rendered bevel under its palette's identity, and draws it in three of
+  // the palette's colours (button, window, highlight): buttons whose palettes differ only
+  // elsewhere share one narrow rendering through the one palette kept for those colours.
+  const QPalette& BevelPalette(const QPalette& palette) const;
+
+  using BevelColours = std::tuple<bool, quint64, quint64, quint64>;
+  mutable std::map<BevelColours, QPalette> bevel_palettes_;
 };
 
 }  // namespace kelta

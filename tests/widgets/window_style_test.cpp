@@ -24,6 +24,14 @@ TEST(WindowStyle, DrawsBevelsAsFusionDoes) {
   QPalette tinted = fusion->standardPalette();
   tinted.setColor(QPalette::Button, QColor(0x60, 0x90, 0xd0));
   tinted.setColor(QPalette::Highlight, QColor(0xe0, 0x30, 0x30));
+  // Palettes that share the bevel's colours with one above, or all but one of them.
+  QPalette tinted_text = tinted;
+  tinted_text.setColor(QPalette::ButtonText, Qt::red);
+  QPalette dark_window = fusion->standardPalette();
+  dark_window.setColor(QPalette::Window, QColor(0x40, 0x40, 0x48));
+  QPalette inactive = tinted;
+  inactive.setCurrentColorGroup(QPalette::Inactive);
+  inactive.setColor(QPalette::Inactive, QPalette::Button, QColor(0x90, 0x90, 0x20));
   using Button = QStyleOptionButton;
   const struct {
     const char* name;
@@ -41,7 +49,8 @@ TEST(WindowStyle, DrawsBevelsAsFusionDoes) {
       {"flat, pressed", QStyle::State_Enabled | QStyle::State_Sunken, Button::Flat},
   };
   const qreal ratio = qApp->devicePixelRatio();
-  for (const QPalette& palette : {fusion->standardPalette(), tinted}) {
+  for (const QPalette& palette :
+       {fusion->standardPalette(), tinted, tinted_text, dark_window, inactive}) {
     for (const auto& s : kStates) {
       // Both sides of the narrow width, the window's buttons and lists, and a tall one.
       for (int width : {3, 17, 18, 19, 24, 89, 161, 345}) {
