@@ -3,6 +3,7 @@
 #include <unicode/uvernum.h>
 
 #include <memory>
+#include <utility>
 
 #include "platform/codec.h"
 #include "platform/shared_library.h"
@@ -20,6 +21,7 @@ namespace {
 struct Icu {
   decltype(&ucnv_open) open = nullptr;
   decltype(&ucnv_close) close = nullptr;
+  decltype(&ucnv_reset) reset = nullptr;
   decltype(&ucnv_setFallback) set_fallback = nullptr;
   decltype(&ucnv_setFromUCallBack) set_from_callback = nullptr;
   decltype(&ucnv_getMaxCharSize) max_char_size = nullptr;
@@ -37,6 +39,7 @@ const Icu* LoadedIcu() {
     static Icu f;
     const bool found = library.Find(KELTA_ICU_NAME(ucnv_open), f.open) &&
                        library.Find(KELTA_ICU_NAME(ucnv_close), f.close) &&
+                       library.Find(KELTA_ICU_NAME(ucnv_reset), f.reset) &&
                        library.Find(KELTA_ICU_NAME(ucnv_setFallback), f.set_fallback) &&
                        library.Find(KELTA_ICU_NAME(ucnv_setFromUCallBack), f.set_from_callback) &&
                        library.Find(KELTA_ICU_NAME(ucnv_getMaxCharSize), f.max_char_size) &&
@@ -62,8 +65,32 @@ struct ConverterCloser {
 };
 using Converter = std::unique_ptr<UConverter, ConverterCloser>;
 
-Converter OpenConverter(const Icu& icu, TextEncoding encoding, UErrorCode& status) {
-  return Converter(icu.open(ConverterName(encoding), &status));
+enum class Direction { Encode, Decode };
+
+// The converter of `encoding` for `direction`, reset, or null (with `status` saying why).
+// Each thread keeps one per encoding and direction, opened at its first use: opening one
+// looks its table up under a lock and sets it up, many times the work of converting a
+// short text, and the catalogue converts over a hundred at start-up.
+UConverter* ReadyConverter(const Icu& icu, TextEncoding encoding, Direction direction,
+                           UErrorCode& status) {
+  thread_local Converter converters[2][2];
+  Converter& converter = converters[encoding == TextEncoding::Gb2312 ? 0 : 1]
+                                   [direction == Direction::Encode ? 0 : 1];
+  if (converter) {
+    icu.reset(converter.get());
+    return converter.get();
+  }
+  Converter opened(icu.open(ConverterName(encoding), &status));
+  if (U_FAILURE(status)) return nullptr;
+  if (direction == Direction::Encode) {
+    // A character without a round-trip mapping stops the conversion instead of becoming
+    // a substitute byte or a one-way fallback.
+    icu.set_fallback(opened.get(), false);
+    icu.set_from_callback(opened.get(), icu.callback_stop, nullptr, nullptr, nullptr, &status);
+    if (U_FAILURE(status)) return nullptr;
+  }
+  converter = std::move(opened);
+  return converter.get();
 }
 
 std::optional<std::u16string> Utf8ToUtf16(const Icu& icu, std::string_view utf8) {
@@ -115,22 +142,15 @@ std::optional<std::string> EncodeText(std::string_view utf8, TextEncoding encodi
     return std::nullopt;
   }
   UErrorCode status = U_ZERO_ERROR;
-  Converter converter = OpenConverter(*icu, encoding, status);
-  if (U_FAILURE(status)) {
-    return std::nullopt;
-  }
-  // A character without a round-trip mapping stops the conversion instead of becoming
-  // a substitute byte or a one-way fallback.
-  icu->set_fallback(converter.get(), false);
-  icu->set_from_callback(converter.get(), icu->callback_stop, nullptr, nullptr, nullptr, &status);
-  if (U_FAILURE(status)) {
+  UConverter* converter = ReadyConverter(*icu, encoding, Direction::Encode, status);
+  if (converter == nullptr) {
     return std::nullopt;
   }
   const auto size = static_cast<int32_t>(text->size());
-  const int32_t capacity = UCNV_GET_MAX_BYTES_FOR_STRING(size, icu->max_char_size(converter.get()));
+  const int32_t capacity = UCNV_GET_MAX_BYTES_FOR_STRING(size, icu->max_char_size(converter));
   std::string bytes(static_cast<std::size_t>(capacity), '\0');
   const int32_t length =
-      icu->from_uchars(converter.get(), bytes.data(), capacity, text->data(), size, &status);
+      icu->from_uchars(converter, bytes.data(), capacity, text->data(), size, &status);
   if (U_FAILURE(status)) {
     return std::nullopt;
   }
@@ -156,15 +176,15 @@ std::string DecodeText(std::string_view bytes, TextEncoding encoding) {
     return std::string();
   }
   UErrorCode status = U_ZERO_ERROR;
-  Converter converter = OpenConverter(*icu, encoding, status);
-  if (U_FAILURE(status)) {
+  UConverter* converter = ReadyConverter(*icu, encoding, Direction::Decode, status);
+  if (converter == nullptr) {
     return std::string();
   }
   const auto size = static_cast<int32_t>(bytes.size());
   // These tables give at most one UTF-16 unit per byte; the rest is a safety margin.
   std::u16string text(2 * bytes.size() + 1, u'\0');
   const int32_t length = icu->to_uchars(
-      converter.get(), text.data(), static_cast<int32_t>(text.size()), bytes.data(), size, &status);
+      converter, text.data(), static_cast<int32_t>(text.size()), bytes.data(), size, &status);
   if (U_FAILURE(status)) {
     return std::string();
   }

@@ -162,6 +162,9 @@ TEST(CodecTest, RefusesCharactersTheEncodingLacks) {
   EXPECT_FALSE(EncodeText("读", TextEncoding::Big5).has_value());
   EXPECT_FALSE(EncodeText("caf\xC3\xA9", TextEncoding::Ascii).has_value());
   EXPECT_EQ(EncodeText("读", TextEncoding::Gb2312), std::string("\xB6\xC1"));
+  // A conversion stopped half-way leaves nothing behind for the next one.
+  EXPECT_FALSE(EncodeText("读讀", TextEncoding::Gb2312).has_value());
+  EXPECT_EQ(EncodeText("读", TextEncoding::Gb2312), std::string("\xB6\xC1"));
   EXPECT_EQ(EncodeText("", TextEncoding::Big5), std::string());
 }
 
