@@ -74,8 +74,8 @@ enum class Direction { Encode, Decode };
 UConverter* ReadyConverter(const Icu& icu, TextEncoding encoding, Direction direction,
                            UErrorCode& status) {
   thread_local Converter converters[2][2];
-  Converter& converter = converters[encoding == TextEncoding::Gb2312 ? 0 : 1]
-                                   [direction == Direction::Encode ? 0 : 1];
+  Converter& converter =
+      converters[encoding == TextEncoding::Gb2312 ? 0 : 1][direction == Direction::Encode ? 0 : 1];
   if (converter) {
     icu.reset(converter.get());
     return converter.get();
@@ -183,8 +183,8 @@ std::string DecodeText(std::string_view bytes, TextEncoding encoding) {
   const auto size = static_cast<int32_t>(bytes.size());
   // These tables give at most one UTF-16 unit per byte; the rest is a safety margin.
   std::u16string text(2 * bytes.size() + 1, u'\0');
-  const int32_t length = icu->to_uchars(
-      converter, text.data(), static_cast<int32_t>(text.size()), bytes.data(), size, &status);
+  const int32_t length = icu->to_uchars(converter, text.data(), static_cast<int32_t>(text.size()),
+                                        bytes.data(), size, &status);
   if (U_FAILURE(status)) {
     return std::string();
   }

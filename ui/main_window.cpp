@@ -22,8 +22,8 @@
 #include "reader/operations.h"
 #include "ui/layout.h"
 #include "ui/pictures.h"
-#include "ui/window_style.h"
 #include "ui/window_fonts.h"
+#include "ui/window_style.h"
 
 namespace kelta {
 namespace {

@@ -19,11 +19,10 @@ constexpr int kNarrowWidth = 2 * WindowStyle::kEnd + 1;
 // and so does this style.
 bool DrawnThroughCache(const QPainter& painter) {
   const int type = painter.deviceTransform().type() | painter.worldTransform().type();
-  return type <= QTransform::TxTranslate ||
-         painter.deviceTransform().type() == QTransform::TxScale;
+  return type <= QTransform::TxTranslate || painter.deviceTransform().type() == QTransform::TxScale;
 }
 
-// The bevel of `option` widened from a rendering `narrow` of the same height; `scale`
+// `narrow` widened to `width` logical pixels by repeating its middle column; `scale`
 // device pixels to a logical one.
 QImage Widen(const QImage& narrow, int width, int scale) {
   QImage wide(width * scale, narrow.height(), QImage::Format_ARGB32_Premultiplied);

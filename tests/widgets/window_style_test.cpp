@@ -42,8 +42,9 @@ TEST(WindowStyle, DrawsBevelsAsFusionDoes) {
       {"under the mouse", QStyle::State_Enabled | QStyle::State_MouseOver, Button::None},
       {"pressed", QStyle::State_Enabled | QStyle::State_Sunken, Button::None},
       {"checked", QStyle::State_Enabled | QStyle::State_On, Button::None},
-      {"keyboard focus", QStyle::State_Enabled | QStyle::State_HasFocus |
-                             QStyle::State_KeyboardFocusChange, Button::None},
+      {"keyboard focus",
+       QStyle::State_Enabled | QStyle::State_HasFocus | QStyle::State_KeyboardFocusChange,
+       Button::None},
       {"default", QStyle::State_Enabled, Button::DefaultButton},
       {"disabled", QStyle::State_None, Button::None},
       {"flat, pressed", QStyle::State_Enabled | QStyle::State_Sunken, Button::Flat},
