@@ -12,7 +12,10 @@
 namespace kelta {
 namespace {
 
-constexpr int kNarrowWidth = 2 * WindowStyle::kEnd + 1;
+// Each end of the narrow rendering kept as drawn, in logical pixels: wider than the
+// rounded corners and the inner outline together.
+constexpr int kEnd = 8;
+constexpr int kNarrowWidth = 2 * kEnd + 1;
 
 // Fusion draws a bevel through its pixmap cache, at the application's pixel ratio, only
 // for a painter without rotation or shear; elsewhere it draws straight on the painter,
@@ -27,7 +30,7 @@ bool DrawnThroughCache(const QPainter& painter) {
 QImage Widen(const QImage& narrow, int width, int scale) {
   QImage wide(width * scale, narrow.height(), QImage::Format_ARGB32_Premultiplied);
   wide.setDevicePixelRatio(narrow.devicePixelRatio());
-  const int end = WindowStyle::kEnd * scale;
+  const int end = kEnd * scale;
   const int right_from = narrow.width() - end;
   const int right_to = wide.width() - end;
   for (int y = 0; y < narrow.height(); ++y) {

@@ -23,10 +23,6 @@ class WindowStyle : public QProxyStyle {
   void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget = nullptr) const override;
 
-  // Each end of the narrow rendering kept as drawn, in logical pixels: wider than the
-  // rounded corners and the inner outline together.
-  static constexpr int kEnd = 8;
-
  private:
   // Fusion keeps a rendered bevel under its palette's identity, and draws it in three of
   // the palette's colours (button, window, highlight): buttons whose palettes differ only
