@@ -66,7 +66,7 @@ started=$(date +%s%N)
 (cd "$folder" && exec wine ./qm880-config.exe </dev/null >/dev/null 2>&1) &
 program=$!
 pids+=("$program")
-window=$(timeout 60 xdotool search --sync --onlyvisible --class qm880-config | head -n 1) ||
+window=$(wine_display_find_window qm880-config) ||
   fail "the window did not appear"
 say "window shown $(( ($(date +%s%N) - started) / 1000000 )) ms after start"
 sleep 1  # painted

@@ -54,7 +54,7 @@ done
 # The installed program starts and shows its window; Exit ends it.
 (cd "$folder" && exec wine ./qm880-config.exe </dev/null >/dev/null 2>&1) &
 program=$!
-window=$(timeout 60 xdotool search --sync --onlyvisible --class qm880-config | head -n 1) ||
+window=$(wine_display_find_window qm880-config) ||
   fail "the installed program showed no window"
 say "the installed program shows its window: $(xdotool getwindowname "$window")"
 eval "$(xdotool getwindowgeometry --shell "$window")"

@@ -46,3 +46,19 @@ wine_display_stop() {
   [ -n "${WINEPREFIX:-}" ] && rm -rf "$WINEPREFIX"
   return 0
 }
+
+# The first visible window of class $1, waiting up to 60 s. xdotool walks the window tree
+# and dies of an X error when a window goes away under it, as Wine's windows do while a
+# program starts, so a walk that fails is tried again until the deadline.
+wine_display_find_window() {
+  local deadline=$((SECONDS + 60)) found
+  while ((SECONDS < deadline)); do
+    found=$(xdotool search --onlyvisible --class "$1" 2>/dev/null | head -n 1) || true
+    if [ -n "$found" ]; then
+      echo "$found"
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
