@@ -20,8 +20,9 @@ class SettingsStoreError : public std::runtime_error {
 class SettingsStore {
  public:
   virtual ~SettingsStore() = default;
-  // Opens the key with full access; with `create`, creates it (and the keys above it)
-  // when missing. False when it is missing (without `create`) or access is refused.
+  // Opens the key; with `create`, for writing, creating it (and the keys above it) when
+  // missing. False when it is missing (without `create`) or access is refused; with
+  // `create`, a store may throw SettingsStoreError instead, to say why.
   virtual bool OpenKey(bool create) = 0;
   virtual bool ValueExists(const std::string& name) = 0;
   // REG_DWORD of 4 bytes only; anything else throws SettingsStoreError.

@@ -1,5 +1,7 @@
 #include "settings/settings.h"
 
+#include <exception>
+
 namespace kelta {
 namespace {
 
@@ -8,30 +10,43 @@ constexpr const char* kScanBaudRate = "ScanBaudRate";
 constexpr const char* kScanBaudRateNo = "ScanBaudRateNo";
 constexpr const char* kLanguageFlag = "LanguageFlag";
 
-void CloseQuietly(SettingsStore& store) {
+// The text of whatever a store threw.
+std::string ErrorText() {
   try {
-    store.CloseKey();
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
   } catch (...) {
-    // A close that fails (the file store writes then) is one more swallowed store error.
+    return "unknown error";
   }
 }
 
 // One guarded block: the key is opened, `body` runs until its first error, and the key
-// is closed whatever happened. Nothing a store throws gets past this.
+// is closed whatever happened. Nothing a store throws gets past this; the first error is
+// the result's (a close that fails is one too: the file store writes then).
 template <typename Body>
-void Guarded(SettingsStore& store, bool create, Body body) {
+SaveResult Guarded(SettingsStore& store, bool create, Body body) {
+  SaveResult result;
   bool opened = false;
   try {
     opened = store.OpenKey(create);
     if (opened) {
       body();
+    } else {
+      result.error = "the settings key cannot be opened";
     }
   } catch (...) {
-    // Dropped on purpose: the program carries on with what it has in memory.
+    result.error = ErrorText();
   }
   if (opened) {
-    CloseQuietly(store);
+    try {
+      store.CloseKey();
+    } catch (...) {
+      if (result.error.empty()) result.error = ErrorText();
+    }
   }
+  result.stored = result.error.empty();
+  return result;
 }
 
 }  // namespace
@@ -67,16 +82,16 @@ void LoadSettings(SettingsStore& store, Settings& settings) {
   });
 }
 
-void SaveScanSettings(SettingsStore& store, const Settings& settings) {
-  Guarded(store, true, [&] {
+SaveResult SaveScanSettings(SettingsStore& store, const Settings& settings) {
+  return Guarded(store, true, [&] {
     store.WriteInteger(kScanCommNo, settings.ScanCommNo);
     store.WriteInteger(kScanBaudRateNo, settings.ScanBaudRateNo);
     store.WriteString(kScanBaudRate, settings.ScanBaudRate);
   });
 }
 
-void SaveLanguage(SettingsStore& store, const Settings& settings) {
-  Guarded(store, true, [&] { store.WriteString(kLanguageFlag, settings.LanguageFlag); });
+SaveResult SaveLanguage(SettingsStore& store, const Settings& settings) {
+  return Guarded(store, true, [&] { store.WriteString(kLanguageFlag, settings.LanguageFlag); });
 }
 
 }  // namespace kelta

@@ -16,10 +16,18 @@ struct Settings {
   int LanguageIndex = 0;
 };
 
-// Each never fails: store errors are swallowed, and what was read before an error stays.
+// What a save came to. Not stored: nothing, or only the values written before the
+// error, reached the store; `error` says why (the store's own text).
+struct SaveResult {
+  bool stored = false;
+  std::string error;
+};
+
+// None of them throws: the program carries on with the values in memory whatever the
+// store does. A load keeps what was read before an error; a save reports the error.
 void LoadSettings(SettingsStore& store, Settings& settings);
-void SaveScanSettings(SettingsStore& store, const Settings& settings);
-void SaveLanguage(SettingsStore& store, const Settings& settings);
+SaveResult SaveScanSettings(SettingsStore& store, const Settings& settings);
+SaveResult SaveLanguage(SettingsStore& store, const Settings& settings);
 
 // The column of the catalogue for a stored language name (exact, case-sensitive).
 int LanguageIndexOf(const std::string& flag);

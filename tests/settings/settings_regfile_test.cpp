@@ -2,17 +2,24 @@
 // file in a temporary configuration folder.
 #include "platform/settings_regfile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/config_dir.h"
 #include "settings/settings.h"
@@ -82,10 +89,13 @@ class RegFileTest : public ::testing::Test {
     return settings;
   }
 
-  // Only settings.reg (and what a test put there) may stay in the folder.
+  // Only settings.reg (and what a test put there) may stay in the folder, besides the
+  // lock file of the saves.
   int FilesInFolder() const {
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder_)) ++count;
+    for (const auto& entry : fs::directory_iterator(folder_)) {
+      count += entry.path().filename() != "settings.reg.lock";
+    }
     return count;
   }
 
@@ -264,15 +274,101 @@ TEST_F(RegFileTest, WrittenTextsRoundTrip) {
   EXPECT_EQ(ReadAll(file_), kHeader + "\"ScanBaudRate\"=\"\xB6\xC1\xBF\xA8\"\r\n\r\n");
 }
 
-TEST_F(RegFileTest, ReadOnlyFileCountsAsRefusedAndStaysUnchanged) {
+TEST_F(RegFileTest, ReadOnlyFileLoadsAndStaysUnchanged) {
   const std::string text = kHeader + "\"ScanCommNo\"=dword:00000003\r\n";
   Store(text);
   fs::permissions(file_, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  ExpectSettings(Load(), Settings{});
-  SaveScanSettings(*MakeSystemSettingsStore(), Settings{7, "4800,n,8,1", 0, "English", 0});
-  SaveLanguage(*MakeSystemSettingsStore(), Settings{7, "4800,n,8,1", 0, "ChineseGB", 1});
+  EXPECT_EQ(Load().ScanCommNo, 3);
+  EXPECT_FALSE(
+      SaveLanguage(*MakeSystemSettingsStore(), Settings{7, "4800,n,8,1", 0, "ChineseGB", 1})
+          .stored);
   EXPECT_EQ(ReadAll(file_), text);
   EXPECT_EQ(FilesInFolder(), 1);
+}
+
+// Each way a save can fail: it says why, and the file stays as it was.
+TEST_F(RegFileTest, FailedSavesSayWhyAndLeaveTheFile) {
+  struct Case {
+    const char* error;  // a part of the reason
+    std::function<void(RegFileTestHooks&, const fs::path& file)> make;
+  };
+  const auto fail_step = [](std::string_view failing, int error) {
+    return [=](RegFileTestHooks& hooks, const fs::path&) {
+      hooks.step = [=](std::string_view step) { return step == failing ? error : 0; };
+    };
+  };
+  int held = -1;  // another program's hold on the lock file
+  const Case cases[] = {
+      {"settings.reg is read-only",
+       [](RegFileTestHooks&, const fs::path& file) {
+         fs::permissions(file, fs::perms::owner_read);
+       }},
+      {"cannot create the lock file", fail_step("lock", EROFS)},
+      {"cannot create a file beside", fail_step("create", EACCES)},
+      {"cannot sync", fail_step("sync", EIO)},
+      {"cannot replace", fail_step("rename", EXDEV)},
+      {"still locked by another program",
+       [&](RegFileTestHooks& hooks, const fs::path& file) {
+         hooks.lock_wait_ms = 0;
+         held = ::open((file.string() + ".lock").c_str(), O_RDWR | O_CREAT, 0600);
+         ASSERT_EQ(::flock(held, LOCK_EX), 0);
+       }},
+  };
+  const std::string text = kHeader + "\"ScanCommNo\"=dword:00000003\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    Store(text);
+    RegFileTestHooks hooks;
+    c.make(hooks, file_);
+    const SaveResult result =
+        SaveScanSettings(*MakeRegFileStore(file_.string(), hooks), Settings{7, "", 0, "", 0});
+    EXPECT_FALSE(result.stored);
+    EXPECT_NE(result.error.find(c.error), std::string::npos) << result.error;
+    EXPECT_EQ(ReadAll(file_), text);
+    EXPECT_EQ(Load().ScanCommNo, 3);
+    EXPECT_EQ(FilesInFolder(), 1);
+    fs::permissions(file_, fs::perms::owner_read | fs::perms::owner_write);
+    if (held >= 0) ::close(std::exchange(held, -1));
+  }
+}
+
+// A power cut after the rename must find the new file's bytes on the disk.
+TEST_F(RegFileTest, SaveSyncsTheNewFileBeforeTheRename) {
+  std::vector<std::string> steps;
+  RegFileTestHooks hooks;
+  hooks.step = [&](std::string_view step) {
+    steps.emplace_back(step);
+    return 0;
+  };
+  EXPECT_TRUE(SaveLanguage(*MakeRegFileStore(file_.string(), hooks), Settings{}).stored);
+  const auto at = [&](const char* step) { return std::find(steps.begin(), steps.end(), step); };
+  EXPECT_LT(at("write"), at("sync"));
+  EXPECT_LT(at("sync"), at("rename"));
+  EXPECT_NE(at("rename"), steps.end());
+}
+
+// Two copies of the program saving at the same time, over and over: every value either
+// of them stored is still there at the end.
+TEST_F(RegFileTest, TwoStoresSavingAtOnceKeepEachOthersValues) {
+  constexpr int kSaves = 40;
+  const auto writer = [&](const std::string& prefix) {
+    auto store = MakeSystemSettingsStore();
+    for (int i = 0; i < kSaves; ++i) {
+      ASSERT_TRUE(store->OpenKey(true));
+      store->WriteInteger(prefix + std::to_string(i), i);
+      store->CloseKey();
+    }
+  };
+  std::thread first(writer, "A");
+  std::thread second(writer, "B");
+  first.join();
+  second.join();
+  auto store = MakeSystemSettingsStore();
+  ASSERT_TRUE(store->OpenKey(false));
+  for (int i = 0; i < kSaves; ++i) {
+    EXPECT_TRUE(store->ValueExists("A" + std::to_string(i))) << i;
+    EXPECT_TRUE(store->ValueExists("B" + std::to_string(i))) << i;
+  }
 }
 
 TEST_F(RegFileTest, FolderInPlaceOfTheFileIsRefused) {
@@ -289,7 +385,9 @@ TEST_F(RegFileTest, SaveIntoAFolderThatCannotBeWrittenLeavesTheOldFile) {
   const std::string text = kHeader + "\"ScanCommNo\"=dword:00000003\r\n";
   Store(text);
   fs::permissions(folder_, fs::perms::owner_read | fs::perms::owner_exec);
-  SaveScanSettings(*MakeSystemSettingsStore(), Settings{7, "4800,n,8,1", 0, "English", 0});
+  const SaveResult result =
+      SaveScanSettings(*MakeSystemSettingsStore(), Settings{7, "4800,n,8,1", 0, "English", 0});
+  EXPECT_NE(result.error.find("Permission denied"), std::string::npos) << result.error;
   EXPECT_EQ(ReadAll(file_), text);
   EXPECT_EQ(Load().ScanCommNo, 3);
 }
@@ -333,6 +431,27 @@ TEST_F(RegFileTest, SaveThroughASymbolicLinkKeepsTheLink) {
             kHeader +
                 "\"ScanCommNo\"=dword:00000003\r\n\"ScanBaudRateNo\"=dword:00000003\r\n"
                 "\"ScanBaudRate\"=\"9600,e,8,1\"\r\n");
+}
+
+// A link whose file does not exist yet is written through, as one whose file does; where
+// even the file's folder is missing, the save says why and leaves the link.
+TEST_F(RegFileTest, SaveThroughALinkToAMissingFileCreatesIt) {
+  fs::create_directories(folder_);
+  fs::create_directories(root_ / "dotfiles");
+  const std::pair<const char*, bool> cases[] = {{"../../dotfiles/kelta.reg", true},
+                                                {"../../nowhere/kelta.reg", false}};
+  for (const auto& [target, stored] : cases) {
+    SCOPED_TRACE(target);
+    fs::remove(file_);
+    fs::create_symlink(target, file_);
+    const SaveResult result =
+        SaveLanguage(*MakeSystemSettingsStore(), Settings{0, "", 0, "ChineseGB", 1});
+    EXPECT_EQ(result.stored, stored) << result.error;
+    EXPECT_EQ(result.error.empty(), stored) << result.error;
+    EXPECT_TRUE(fs::is_symlink(file_));
+    EXPECT_EQ(Load().LanguageFlag, stored ? "ChineseGB" : "English");
+  }
+  EXPECT_TRUE(fs::is_regular_file(root_ / "dotfiles" / "kelta.reg"));
 }
 
 TEST_F(RegFileTest, SaveKeepsWhatAnotherCopyStoredMeanwhile) {

@@ -203,6 +203,36 @@ TEST(SaveSettingsTest, KeyThatCannotBeOpenedWritesNothing) {
   EXPECT_EQ(store.calls, (std::vector<std::string>{"open create", "open create"}));
 }
 
+// The result carries the first error, whatever the store threw.
+TEST(SaveSettingsTest, ResultSaysWhetherAndWhyNotStored) {
+  struct Case {
+    bool refused;
+    int fail_at;
+    bool other;
+    bool close_throws;
+    const char* error;
+  };
+  const Case cases[] = {
+      {false, -1, false, false, ""},
+      {true, -1, false, false, "the settings key cannot be opened"},
+      {false, 0, false, false, "failed: open create"},
+      {false, 2, false, true, "failed: write ScanBaudRateNo"},
+      {false, 2, true, false, "something else"},
+      {false, -1, false, true, "close failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    FakeStore store;
+    store.access_refused = c.refused;
+    store.fail_at_call = c.fail_at;
+    store.fail_with_other = c.other;
+    store.close_throws = c.close_throws;
+    const SaveResult result = SaveScanSettings(store, Settings{});
+    EXPECT_EQ(result.stored, std::string(c.error).empty());
+    EXPECT_EQ(result.error, c.error);
+  }
+}
+
 TEST(SaveSettingsTest, LanguageWritesOnlyTheFlagEvenWhenUnchanged) {
   FakeStore store = FullStore();
   Settings settings;
