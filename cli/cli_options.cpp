@@ -289,6 +289,7 @@ constexpr const char* kExitCodes =
     "  2    bad usage or argument: nothing was opened\n"
     "  3    no reader found (or none answered at the stored place)\n"
     "  4    the port cannot be opened; the message says why\n"
+    "  5    the reader did it, but the settings could not be stored; the message says why\n"
     "  130  interrupted (Ctrl+C) during any command but read-tags, port closed\n";
 
 constexpr const char* kExamples =

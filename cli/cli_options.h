@@ -46,6 +46,8 @@ inline constexpr int kExitRefused = 1;   // the reader did not accept the comman
 inline constexpr int kExitUsage = 2;     // bad usage or argument; nothing was opened
 inline constexpr int kExitNoReader = 3;  // no reader found
 inline constexpr int kExitNoPort = 4;    // the port cannot be opened
+// The reader did it, but the settings could not be stored.
+inline constexpr int kExitNotStored = 5;
 inline constexpr int kExitInterrupted = 130;
 
 // Reads the command line into `options`. Returns an exit code when the program is done

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -170,6 +171,7 @@ class Session final : public EventPump {
   int ExitCodeOf(const CommandResult& result) const;
   std::string FailureOf(const CommandResult& result) const;
   bool CanStore() const { return !options_.no_store && !stand_in_; }
+  bool ReportStore(const SaveResult& saved, const std::string& stored_note, json& doc) const;
 
   const CliOptions& options_;
   std::FILE* out_;
@@ -361,17 +363,20 @@ int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool
   doc["serial"] = ReplyDisplay(result.serial);
   doc["id"] = ReplyDisplay(result.id);
   doc["version"] = result.ready ? json(ReplyDisplay(result.version)) : json(nullptr);
-  bool stored = result.stored && CanStore();
+  // The walk's own save, where it made one.
+  std::optional<SaveResult> saved;
+  if (result.stored || !result.store_error.empty()) {
+    saved = SaveResult{result.stored, result.store_error};
+  }
   // Found at a place the options named rather than the stored one: the walk stores only
   // what it finds itself, so the place is stored here, as the next run needs it.
   const bool moved = settings_.ScanCommNo != loaded_.ScanCommNo ||
                      settings_.ScanBaudRate != loaded_.ScanBaudRate ||
                      settings_.ScanBaudRateNo != loaded_.ScanBaudRateNo;
-  if (!result.stored && moved && CanStore() && options_.command == "scan") {
-    SaveScanSettings(*store_, settings_);
-    stored = true;
+  if (!saved && moved && CanStore() && options_.command == "scan") {
+    saved = SaveScanSettings(*store_, settings_);
   }
-  doc["stored"] = stored;
+  doc["stored"] = false;
   if (!options_.json) {
     Print(out_, view_.Text(Ctl::pnMsg));
     Print(out_, Msg(kMsgSerial) + " : " + ReplyDisplay(result.serial));
@@ -379,16 +384,17 @@ int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool
     if (result.ready) Print(out_, Msg(kMsgVersion) + " : " + ReplyDisplay(result.version));
     Print(out_, PlaceName(settings_.ScanCommNo) + ", " + Msg(kMsgBaudRate) + " : " +
                     settings_.ScanBaudRate);
-    if (stored) {
-      Print(err_, "qm880ctl: stored COM" + std::to_string(settings_.ScanCommNo) + ", " +
-                      settings_.ScanBaudRate + " as the reader's place");
-    }
   }
+  const bool not_stored = CanStore() && saved &&
+                          !ReportStore(*saved,
+                                       "stored COM" + std::to_string(settings_.ScanCommNo) + ", " +
+                                           settings_.ScanBaudRate + " as the reader's place",
+                                       doc);
   if (!result.ready) {
     return Finish(doc, kExitRefused,
                   view_.Text(Ctl::pnMsg) + ": the reader answered but gave no firmware version");
   }
-  return Finish(doc, kExitDone, {});
+  return Finish(doc, not_stored ? kExitNotStored : kExitDone, {});
 }
 
 int Session::Scan() {
@@ -493,24 +499,38 @@ int Session::SettingsCommand() {
               {"accepted", result.outcome == Outcome::Success},
               {"message", view_.Text(Ctl::pnMsg)}};
   if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
-  const int code = ExitCodeOf(result);
+  int code = ExitCodeOf(result);
   if (code == kExitNoPort)
     doc["open_error"] = OpenErrorJson(result.open_error, PortDeviceName(settings_.ScanCommNo));
   if (code == kExitDone && !options_.json) Print(out_, view_.Text(Ctl::pnMsg));
   // The window keeps an accepted mode in memory; a run of this program ends here, so the
   // next one would look for the reader in the old mode. Store it, and say so.
   if (code == kExitDone && command == "set-baud") {
-    doc["stored"] = CanStore();
-    std::string note;
     if (CanStore()) {
-      SaveScanSettings(*store_, settings_);
-      note = "stored " + settings_.ScanBaudRate + " as the reader's port mode";
+      if (!ReportStore(SaveScanSettings(*store_, settings_),
+                       "stored " + settings_.ScanBaudRate + " as the reader's port mode", doc)) {
+        code = kExitNotStored;
+      }
     } else {
-      note = "not stored: the next run needs --mode " + settings_.ScanBaudRate;
+      doc["stored"] = false;
+      if (!options_.json) {
+        Print(err_, "qm880ctl: not stored: the next run needs --mode " + settings_.ScanBaudRate);
+      }
     }
-    if (!options_.json) Print(err_, "qm880ctl: " + note);
   }
   return Finish(doc, code, FailureOf(result));
+}
+
+// What became of a save: "stored" and "store_error" in the document; on standard error
+// `stored_note`, or "not stored:" and the store's reason. True when it was stored.
+bool Session::ReportStore(const SaveResult& saved, const std::string& stored_note,
+                          json& doc) const {
+  doc["stored"] = saved.stored;
+  if (!saved.stored) doc["store_error"] = saved.error;
+  if (!options_.json) {
+    Print(err_, "qm880ctl: " + (saved.stored ? stored_note : "not stored: " + saved.error));
+  }
+  return saved.stored;
 }
 
 class TagEvents final : public ReaderEvents {

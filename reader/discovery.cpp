@@ -49,8 +49,8 @@ bool ProbeStoredPlace(ReaderContext& ctx) {
 }
 
 // The ports of the scope, on each every mode or only the locked one; stores the place
-// found.
-bool Walk(ReaderContext& ctx, const ScanScope& scope) {
+// found, and tells in `result` whether that worked.
+bool Walk(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) {
   Settings& s = ctx.settings;
   const bool locked = ctx.view.Checked(Ctl::chkLock);
   // A stored index beyond the table cannot name a mode: the default stands in for it.
@@ -68,7 +68,9 @@ bool Walk(ReaderContext& ctx, const ScanScope& scope) {
         s.ScanCommNo = port;
         s.ScanBaudRate = kBaudRateTable[mode];
         s.ScanBaudRateNo = mode;
-        SaveScanSettings(ctx.store, s);
+        const SaveResult saved = SaveScanSettings(ctx.store, s);
+        result.stored = saved.stored;
+        result.store_error = saved.error;
       }
       ctx.link.ClosePort();
       if (found) return true;
@@ -133,7 +135,7 @@ ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope) {
   ctx.ReaderReady = false;
   ScanResult result;
   result.found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx);
-  if (!result.found && scope.walk) result.found = result.stored = Walk(ctx, scope);
+  if (!result.found && scope.walk) result.found = Walk(ctx, scope, result);
 
   if (!result.found) {
     // The list shows the default while the stored index keeps its value.

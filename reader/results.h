@@ -28,6 +28,8 @@ struct ScanResult {
   bool found = false;   // a full reader-information reply came
   bool ready = false;   // and the firmware version: ReaderReady
   bool stored = false;  // the walk found it and stored the place
+  // The walk found it but the place could not be stored: why (the store's text).
+  std::string store_error;
   int port = 0;         // where it was found (ScanCommNo)
   std::string mode;     // (ScanBaudRate)
   int mode_index = -1;  // (ScanBaudRateNo)

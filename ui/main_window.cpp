@@ -15,6 +15,8 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
@@ -38,6 +40,15 @@ const QColor kNavy(0, 0, 128);
 // The ground of the message line: the classic active title bar. Qt's palette has no
 // title-bar role, so the colour is fixed.
 const QColor kActiveCaption(10, 36, 106);
+
+// A setting that could not be stored: the message line keeps the catalogue's texts, so
+// the reason goes to standard error, where whoever started the program can see it.
+void ReportNotStored(const std::string& error) {
+  if (!error.empty()) {
+    std::fprintf(stderr, "qm880-config: not stored: %s\n", error.c_str());
+    std::fflush(stderr);
+  }
+}
 
 QColor FillColour(Fill fill) {
   switch (fill) {
@@ -486,7 +497,7 @@ void TfrmModule::sbChannelChange() { ShowPosition(Ctl::sbChannel, Ctl::pnChannel
 void TfrmModule::SetLanguage(int index, const char* flag) {
   settings_.LanguageIndex = index;
   settings_.LanguageFlag = flag;
-  SaveLanguage(store_, settings_);
+  ReportNotStored(SaveLanguage(store_, settings_).error);
   FormShow();
 }
 
@@ -503,7 +514,7 @@ void TfrmModule::btnExitClick() {
 // ---------------------------------------------------------------------------------------
 // The reader operations.
 
-void TfrmModule::btnScanClick() { ScanReader(ctx_); }
+void TfrmModule::btnScanClick() { ReportNotStored(ScanReader(ctx_).store_error); }
 void TfrmModule::btnIDClick() { SetReaderId(ctx_); }
 void TfrmModule::btnBaudRateClick() { SetReaderBaudRate(ctx_); }
 void TfrmModule::btnModeClick() { SetReaderMode(ctx_); }

@@ -67,6 +67,17 @@ TEST(ScanResult, TheWalkReportsEachOpenAndProbeAndReturnsThePlaceAndIdentity) {
   EXPECT_EQ(result.version, "V9.87.65");
 }
 
+TEST(ScanResult, APlaceFoundThatCannotBeStoredComesWithTheReason) {
+  ReaderRig rig;
+  rig.AttachReader(3, 5);
+  rig.store.on_write = [] { throw SettingsStoreError("no room"); };
+  const ScanResult result = ScanReader(rig.ctx, ScanScope{});
+  EXPECT_TRUE(result.ready);
+  EXPECT_EQ(result.port, 3);
+  EXPECT_FALSE(result.stored);
+  EXPECT_EQ(result.store_error, "no room");
+}
+
 struct ScopeCase {
   const char* name;
   ScanScope scope;
