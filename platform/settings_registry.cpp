@@ -2,6 +2,7 @@
 // HKEY_LOCAL_MACHINE, or under HKEY_CURRENT_USER where the machine's key is not ours.
 #include "platform/settings_registry.h"
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -9,6 +10,25 @@ namespace kelta {
 namespace {
 
 constexpr const char* kKeyPath = "Software\\KELTA\\ReaderConfig";
+
+// The system's text for a registry result, without its closing full stop.
+std::string SystemText(LONG result) {
+  std::string text;
+  char* buffer = nullptr;
+  if (FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                         FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, static_cast<DWORD>(result), 0, reinterpret_cast<char*>(&buffer), 0,
+                     nullptr) != 0 &&
+      buffer != nullptr) {
+    text = buffer;
+    LocalFree(buffer);
+  }
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  return text.empty() ? "error " + std::to_string(result) : text;
+}
 
 class RegistrySettingsStore final : public SettingsStore {
  public:
@@ -23,12 +43,19 @@ class RegistrySettingsStore final : public SettingsStore {
     // this one kept it; where it is missing or refused (Windows refuses full access to
     // HKEY_LOCAL_MACHINE to a program run without administrator rights), the user's own,
     // so that a standard user's settings are kept instead of dropped on every save.
+    LONG result = ERROR_SUCCESS;
     for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
       HKEY key = nullptr;
-      if (open_(root, create, &key) == ERROR_SUCCESS) {
+      result = open_(root, create, &key);
+      if (result == ERROR_SUCCESS) {
         key_ = key;
         return true;
       }
+    }
+    // A save that can open neither says why: the reason the user's own key gave.
+    if (create) {
+      throw SettingsStoreError(std::string("the registry key ") + kKeyPath +
+                               " cannot be opened for writing: " + SystemText(result));
     }
     return false;
   }
@@ -92,11 +119,11 @@ class RegistrySettingsStore final : public SettingsStore {
   }
 
  private:
-  [[noreturn]] static void Fail(const std::string& name, const char* what) {
+  [[noreturn]] static void Fail(const std::string& name, const std::string& what) {
     throw SettingsStoreError("registry value \"" + name + "\" " + what);
   }
   static void Check(const std::string& name, LONG result) {
-    if (result != ERROR_SUCCESS) Fail(name, "cannot be written");
+    if (result != ERROR_SUCCESS) Fail(name, "cannot be written: " + SystemText(result));
   }
 
   RegistryKeyOpener open_;

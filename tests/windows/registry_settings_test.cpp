@@ -167,8 +167,8 @@ TEST_F(RegistrySettingsTest, ARefusedMachineKeyKeepsTheSettingsForTheUser) {
   settings.ScanBaudRateNo = 3;
   settings.LanguageFlag = "ChineseGB";
   settings.LanguageIndex = 1;
-  SaveScanSettings(*store, settings);
-  SaveLanguage(*store, settings);
+  EXPECT_TRUE(SaveScanSettings(*store, settings).stored);
+  EXPECT_TRUE(SaveLanguage(*store, settings).stored);
 
   // The four values under the user's key, with the same names and types.
   const struct {
@@ -194,6 +194,15 @@ TEST_F(RegistrySettingsTest, ARefusedMachineKeyKeepsTheSettingsForTheUser) {
   Settings loaded;
   LoadSettings(*store, loaded);
   ExpectSettings(loaded, 3, "9600,e,8,1", 3, "ChineseGB", 1);
+}
+
+TEST_F(RegistrySettingsTest, ASaveThatCanOpenNeitherKeySaysWhy) {
+  const auto store =
+      MakeRegistrySettingsStore([](HKEY, bool, HKEY*) -> LONG { return ERROR_ACCESS_DENIED; });
+  const SaveResult result = SaveLanguage(*store, Settings{});
+  EXPECT_FALSE(result.stored);
+  EXPECT_NE(result.error.find("cannot be opened for writing: "), std::string::npos) << result.error;
+  EXPECT_FALSE(GetRaw("LanguageFlag", HKEY_CURRENT_USER));
 }
 
 TEST_F(RegistrySettingsTest, TheMachineKeyComesFirstWhereItOpens) {
