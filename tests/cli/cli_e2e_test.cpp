@@ -207,6 +207,39 @@ TEST_F(Cli, AnAcceptedBaudRateIsStoredForTheNextRun) {
   EXPECT_EQ(Run({"info"}).code, 0);
 }
 
+// Settings in a folder the user may only read (a locked-down or read-only home): they
+// load, and a command that has to store says it could not, with its own exit code. Root
+// may write anything, so as root the program runs as nobody.
+TEST_F(Cli, ReadOnlySettingsLoadAndAFailedSaveIsReported) {
+  StartSim();
+  Store(kPort, 2);  // the reader is in mode 5: a scan finds it by walking, and stores that
+  const bool root = geteuid() == 0;
+  const uid_t user = root ? 65534 : static_cast<uid_t>(-1);
+  const fs::path folder = ConfigDir();
+  if (root) {
+    for (const fs::path& dir : {home_, home_ / "KELTA", folder, folder / "ports"}) {
+      ASSERT_EQ(chmod(dir.c_str(), 0755), 0);
+    }
+    ASSERT_EQ(chmod(fs::read_symlink(folder / "ports/com3").c_str(), 0666), 0);
+  }
+  ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+  const std::string before = ReadFile(folder / "settings.reg");
+
+  EXPECT_EQ(Run({"info", "--mode", "5"}, user).code, 0);
+  Result r = Run({"scan", "--all-modes"}, user);
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_NE(r.err.find("qm880ctl: not stored: "), std::string::npos) << r.err;
+  r = Run({"--json", "--mode", "5", "set-baud", "5"}, user);
+  EXPECT_EQ(r.code, 5) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_EQ(doc["stored"], false);
+  EXPECT_EQ(doc["exit_code"], 5);
+  EXPECT_NE(doc["store_error"].get<std::string>().find("ReaderConfig/settings.reg"),
+            std::string::npos);
+  EXPECT_EQ(ReadFile(folder / "settings.reg"), before);
+  chmod(folder.c_str(), 0755);
+}
+
 class Interrupted : public Cli, public testing::WithParamInterface<int> {};
 
 TEST_P(Interrupted, ReadingEndsAfterTheCycleUnderWayWithTheSummaryAndThePortClosed) {

@@ -261,6 +261,15 @@ TEST_F(WindowTest, ShowingTheWindowAgainLeavesItsTexts) {
   EXPECT_EQ(TextOf("pnMsg"), "Reader Not Find");
 }
 
+TEST_F(WindowTest, AFailedSaveGoesToStandardErrorNotToTheMessageLine) {
+  Start();
+  store_.write_error = "disk on fire";
+  ::testing::internal::CaptureStderr();
+  QTest::mouseClick(Find("btnGB"), Qt::LeftButton);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "qm880-config: not stored: disk on fire\n");
+  EXPECT_EQ(TextOf("pnMsg"), Msg(2, 1));
+}
+
 TEST_F(WindowTest, TheCurrentLanguagesButtonStoresItsNameAgain) {
   Start();
   window_->SetText(Ctl::pnMsg, "Reader Not Find");

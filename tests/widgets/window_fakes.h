@@ -23,6 +23,7 @@ class MemoryStore final : public SettingsStore {
   bool key_exists = false;
   std::map<std::string, Value> values;
   std::vector<std::pair<std::string, Value>> writes;
+  std::string write_error;  // when set, every write fails with it
 
   void Put(const std::string& name, Value value) {
     key_exists = true;
@@ -43,10 +44,12 @@ class MemoryStore final : public SettingsStore {
     throw SettingsStoreError("not a text");
   }
   void WriteInteger(const std::string& name, std::int32_t value) override {
+    if (!write_error.empty()) throw SettingsStoreError(write_error);
     values[name] = value;
     writes.emplace_back(name, value);
   }
   void WriteString(const std::string& name, const std::string& value) override {
+    if (!write_error.empty()) throw SettingsStoreError(write_error);
     values[name] = value;
     writes.emplace_back(name, value);
   }
