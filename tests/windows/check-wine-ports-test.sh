@@ -7,26 +7,23 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/kelta-ports-test.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 status=0
 
-# A prefix's registry file and dosdevices as the pins make them.
-make_prefix() {
-  local p=$1 n
-  mkdir -p "$p/dosdevices/com256" "$p/ports"
-  {
-    printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n'
-    printf '[Software\\\\Wine\\\\Ports] 1796843188\n#time=1dd881064c68e7e\n'
-    for n in $(seq 1 255); do
-      if [ "$n" -le 16 ]; then printf '"COM%d"="../ports/com%d"\n' "$n" "$n"; else printf '"COM%d"=""\n' "$n"; fi
-    done
-    printf '\n[Software\\\\Wine\\\\Other] 1796843188\n"COM3"="/dev/ttyS0"\n'
-  } >"$p/system.reg"
-  for n in $(seq 1 16); do ln -s "../ports/com$n" "$p/dosdevices/com$n"; done
-}
+# A prefix's registry file and dosdevices as the pins make them; each case breaks a copy.
+template=$work/template
+mkdir -p "$template/dosdevices" "$template/ports"
+{
+  printf 'WINE REGISTRY Version 2\n;; All keys relative to \\\\Machine\n\n'
+  printf '[Software\\\\Wine\\\\Ports] 1796843188\n#time=1dd881064c68e7e\n'
+  for n in {1..16}; do printf '"COM%d"="../ports/com%d"\n' "$n" "$n"; done
+  printf '\n[Software\\\\Wine\\\\Other] 1796843188\n"COM3"="/dev/ttyS0"\n'
+} >"$template/system.reg"
+for n in {1..16}; do ln -s "../ports/com$n" "$template/dosdevices/com$n"; done
+mkdir "$template/dosdevices/com17"
 
 # name | what breaks the prefix | exit code wanted
 cases=(
   "as pinned|:|0"
   "a simulator's link left behind|ln -s /dev/ttyS0 ports/com3|1"
-  "a host device above the pins|ln -s /dev/ttyS0 dosdevices/com17|1"
+  "a host device above the pins|ln -s /dev/ttyS0 dosdevices/com18|1"
   "a link out of step with its pin|ln -sfn ../ports/com9 dosdevices/com4|1"
   "a pin missing|sed -i '/^\"COM5\"=/d' system.reg|1"
   "a pin to a host device|sed -i 's#^\"COM6\"=.*#\"COM6\"=\"/dev/ttyS0\"#' system.reg|1"
@@ -39,7 +36,7 @@ for c in "${cases[@]}"; do
   IFS='|' read -r name change want <<<"$c"
   i=$((i + 1))
   prefix=$work/wineprefix-$i
-  make_prefix "$prefix"
+  cp -a "$template" "$prefix"
   (cd "$prefix" && eval "$change") || { echo "FAILED: $name: cannot make the case"; status=1; continue; }
   out=$("$here/check-wine-ports.sh" --prefix "$prefix" 2>&1)
   got=$?

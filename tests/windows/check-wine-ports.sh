@@ -35,42 +35,43 @@ pins_of() {
     }' "$1/system.reg"
 }
 
-inside() {  # PREFIX PATH: PATH, every link followed, is in PREFIX
-  local end
-  end=$(readlink -m -- "$2")
-  [[ $end == "$1"/* ]]
-}
-
 for given in "${prefixes[@]}"; do
   prefix=$(readlink -f -- "$given")
   dos=$prefix/dosdevices
-  declare -A pin=()
+  declare -A pin=() link=()
   while IFS=$'\t' read -r name value; do pin[$name]=$value; done < <(pins_of "$prefix")
-  for n in $(seq 1 16); do
+  while IFS=$'\t' read -r name target; do link[$name]=$target; done < <(
+    find "$dos" -maxdepth 1 -type l -name 'com*' -printf '%f\t%l\n')
+  # What has to stay inside the prefix once every link on the way is followed: each COM
+  # link, and where each pin leads.
+  paths=() what=()
+  for name in "${!link[@]}"; do
+    paths+=("$dos/$name")
+    what+=("$name")
+  done
+  for n in {1..16}; do
     if [ -z "${pin[COM$n]+set}" ]; then
       problem "$given: COM$n is not pinned under HKLM\\Software\\Wine\\Ports"
       continue
     fi
-    value=${pin[COM$n]}
-    link=$(readlink -- "$dos/com$n") || link=
+    value=${pin[COM$n]} now=${link[com$n]:-}
     if [ -z "$value" ]; then
-      [ -z "$link" ] || problem "$given: COM$n is pinned to nothing but links to $link"
+      [ -z "$now" ] || problem "$given: COM$n is pinned to nothing but com$n links to $now"
       continue
     fi
-    target=$value
-    [[ $target == /* ]] || target=$dos/$target
-    inside "$prefix" "$target" || problem "$given: COM$n is pinned to $value, outside the prefix"
-    [ "$link" = "$value" ] || problem "$given: com$n links to ${link:-nothing}, not to its pin $value"
+    [ "$now" = "$value" ] || problem "$given: com$n links to ${now:-nothing}, not to its pin $value"
+    if [[ $value == /* ]]; then paths+=("$value"); else paths+=("$dos/$value"); fi
+    what+=("the pin of COM$n ($value)")
   done
-  links=0
-  for entry in "$dos"/com*; do
-    [ -L "$entry" ] || continue
-    links=$((links + 1))
-    inside "$prefix" "$entry" ||
-      problem "$given: ${entry##*/} leads to $(readlink -m -- "$entry"), outside the prefix"
-  done
-  unset pin
-  echo "check-wine-ports: $given: $links COM links"
+  if [ "${#paths[@]}" -gt 0 ]; then
+    mapfile -t ends < <(readlink -m -- "${paths[@]}")
+    for i in "${!paths[@]}"; do
+      [[ ${ends[i]} == "$prefix"/* ]] ||
+        problem "$given: ${what[i]} leads out of the prefix, to ${ends[i]}"
+    done
+  fi
+  echo "check-wine-ports: $given: ${#link[@]} COM links"
+  unset pin link
 done
 [ "$fail" -eq 0 ] && echo "check-wine-ports: ${#prefixes[@]} prefixes, every COM port pinned inside its own"
 exit "$fail"
