@@ -54,10 +54,9 @@ wait_for_trace() {  # PATTERN SECONDS [FROM]: PATTERN in the trace after line FR
 }
 lines() { wc -l <"$trace"; }
 
-# The reader on COM3, and no other port: a fresh prefix links COM1 to COM4 to the
-# host's serial ports, which the scan would walk first.
-rm -f "$WINEPREFIX"/dosdevices/com*
-"$sim" --link "$WINEPREFIX/dosdevices/com3" --serial QM880042 --id 07 --version V2.10.04 \
+# The reader on COM3, where the prefix's pins lead (wine-run); COM1 and COM2, which the
+# scan walks first, lead to nothing.
+"$sim" --link "$WINEPREFIX/ports/com3" --serial QM880042 --id 07 --version V2.10.04 \
   --tag 000004D2:2 --tag 00BC614E:3 >"$trace" 2>&1 &
 pids+=($!)
 wait_for_trace ' ready$' 10 || fail "qm880-sim did not get ready: $(cat "$trace")"
@@ -123,4 +122,10 @@ for value in 'ScanCommNo +REG_DWORD +0x3' 'ScanBaudRateNo +REG_DWORD +0x5' \
   'ScanBaudRate +REG_SZ +19200,e,8,1' 'LanguageFlag +REG_SZ +ChineseBIG5'; do
   grep -Eq "^ +$value\$" <<<"$query" || fail "not in the registry: $value"
 done
+
+# Once the simulator is gone (it takes its link along), every COM port of the prefix
+# still leads where its pin does, inside the prefix.
+kill "${pids[0]}" 2>/dev/null || true
+wait "${pids[0]}" 2>/dev/null || true
+"$here/check-wine-ports.sh" --prefix "$WINEPREFIX" || fail "a COM port leads out of the prefix"
 say "passed"

@@ -76,4 +76,5 @@ wineserver -w
 [ ! -e "$folder" ] || fail "the folder is still there: $(ls -R "$folder")"
 [ -z "$(shortcuts)" ] || fail "shortcuts are left: $(shortcuts)"
 if wine reg query "$entry" </dev/null >/dev/null 2>&1; then fail "the Apps entry is left"; fi
+"$here/check-wine-ports.sh" --prefix "$WINEPREFIX" || fail "a COM port leads out of the prefix"
 say "passed"

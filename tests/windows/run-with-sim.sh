@@ -1,9 +1,9 @@
 #!/bin/sh
 # run-with-sim.sh SIM "SIM_OPTIONS" PORT MODE WINE_RUN PROGRAM [ARGS...]
 # Starts the native reader simulator (with SIM_OPTIONS, split at blanks) on a
-# pseudo-terminal linked into the Wine prefix as COM<PORT> (Wine maps COMn to
-# dosdevices/comn), runs the Windows PROGRAM against it through WINE_RUN, and stops the
-# simulator again. The program learns the port and mode from KELTA_SIM_PORT and
+# pseudo-terminal linked into the Wine prefix as COM<PORT> (wine-run pins COMn to the
+# prefix's ports/comn), runs the Windows PROGRAM against it through WINE_RUN, and stops
+# the simulator again. The program learns the port and mode from KELTA_SIM_PORT and
 # KELTA_SIM_MODE.
 set -u
 sim=$1 sim_options=$2 port=$3 mode=$4 wine_run=$5
@@ -21,11 +21,10 @@ build=$(pwd)
 while [ "$build" != / ] && [ ! -f "$build/CMakeCache.txt" ]; do build=$(dirname "$build"); done
 export WINEPREFIX="${KELTA_WINEPREFIX:-$build/wineprefix}"
 export KELTA_WINEPREFIX="$WINEPREFIX"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  "$wine_run" --init || exit 1
-fi
+# Made, and its COM ports pinned, before anything opens one.
+"$wine_run" --init >/dev/null || exit 1
 
-link="$WINEPREFIX/dosdevices/com$port"
+link="$WINEPREFIX/ports/com$port"
 work=$(mktemp -d "${TMPDIR:-/tmp}/kelta-win-sim.XXXXXX") || exit 1
 sim_pid=
 stop_sim() {
