@@ -21,7 +21,11 @@ struct UsbIdentity {
   std::string serial;  // empty when the converter has none
   std::string manufacturer;
   std::string product;
-  std::string by_id;  // the /dev/serial/by-id name; empty where there is none
+  std::string by_id;     // the /dev/serial/by-id name; empty where there is none
+  std::string driver{};  // Linux: the kernel driver ("ftdi_sio", "cp210x", "cdc_acm")
+  // The converter's latency timer in ms, where the system shows it (Linux: sysfs for
+  // ftdi_sio; Windows: LatencyTimer in the device's parameters); -1 where it does not.
+  int latency_timer_ms = -1;
 };
 
 struct PortInfo {
@@ -49,5 +53,12 @@ std::vector<PortInfo> DescribePorts(const std::vector<int>& numbers);
 
 // A device given by name (or the device of a port number).
 PortInfo DescribeDevice(const std::string& device);
+
+// The other processes that have `device` open, as far as this user can see them; none on
+// Windows, where an open port cannot be opened again anyway.
+std::vector<PortHolder> PortHolders(const std::string& device);
+
+// Whether `device` is a console of the kernel (Linux: listed in /proc/consoles).
+bool IsSystemConsole(const std::string& device);
 
 }  // namespace kelta

@@ -1,6 +1,7 @@
 // What every reader operation works with.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "link/reader_link.h"
@@ -27,9 +28,15 @@ struct ReaderContext {
   bool TagReadActive = false;
   // Told of each step; none by default (the window needs none).
   ReaderEvents* events = nullptr;
+  // The device a front end names port `number` by in messages; unset, or empty for a
+  // number, the number stands (the window's way).
+  std::function<std::string(int)> port_device = nullptr;
 
   // Catalogue message `no` in the current language, as UTF-8.
   std::string Msg(int no) const;
+  // Port `number` as messages show it after " : ": `number_prefix` and the number, or the
+  // device that stands for it.
+  std::string PortLabel(int number, const std::string& number_prefix = {}) const;
 };
 
 }  // namespace kelta
