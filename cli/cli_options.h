@@ -46,6 +46,8 @@ inline constexpr int kExitRefused = 1;   // the reader did not accept the comman
 inline constexpr int kExitUsage = 2;     // bad usage or argument; nothing was opened
 inline constexpr int kExitNoReader = 3;  // no reader found
 inline constexpr int kExitNoPort = 4;    // the port cannot be opened
+// A fault of the program itself (EX_SOFTWARE), never to be taken for the reader's doing.
+inline constexpr int kExitInternal = 70;
 inline constexpr int kExitInterrupted = 130;
 
 // Reads the command line into `options`. Returns an exit code when the program is done

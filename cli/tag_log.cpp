@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <ctime>
 
+#include "cli/json_text.h"
 #include "reader/outcome.h"
 
 namespace kelta::cli {
@@ -55,8 +56,7 @@ std::string TagLog::Line(const Read& read) const {
     case TagFormat::Csv:
       return IsoTime(read.time) + "," + CsvField(read.tag) + "," + std::to_string(read.value);
     case TagFormat::Jsonl:
-      return nlohmann::json{{"time", IsoTime(read.time)}, {"tag", read.tag}, {"value", read.value}}
-          .dump();
+      return JsonText({{"time", IsoTime(read.time)}, {"tag", read.tag}, {"value", read.value}});
     case TagFormat::Text:
       break;
   }
