@@ -1,15 +1,11 @@
-// For the memory figures of long tag reading: a count of the tag polls that go out on the
-// in-memory line, and the heap in use at two of them.
+// For the memory figures of long tag reading: the heap in use after the first polls and
+// near the end.
 #pragma once
 
 #include <malloc.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <functional>
-#include <string>
-
-#include "platform/serial_device.h"
 
 namespace kelta::bench {
 
@@ -23,42 +19,10 @@ inline std::size_t HeapInUse() {
   return info.uordblks + info.hblkhd;
 }
 
-// Passes everything on to `line` and tells `on_poll` the number of each tag poll ("A00F")
-// before it goes out.
-class PollCounter final : public SerialDevice {
- public:
-  explicit PollCounter(SerialDevice& line) : line_(line) {}
-  std::function<void(long)> on_poll;
-
-  PortHandleType Open(int number) override { return line_.Open(number); }
-  bool GetTimeouts(PortHandleType h, CommTimeouts& t) override { return line_.GetTimeouts(h, t); }
-  bool SetTimeouts(PortHandleType h, const CommTimeouts& t) override {
-    return line_.SetTimeouts(h, t);
-  }
-  bool ApplyMode(PortHandleType h, std::string_view mode) override {
-    return line_.ApplyMode(h, mode);
-  }
-  bool Purge(PortHandleType h) override { return line_.Purge(h); }
-  bool Write(PortHandleType h, const std::uint8_t* data, int count) override {
-    if (on_poll &&
-        std::string_view(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count))
-            .starts_with("A00F")) {
-      on_poll(++polls_);
-    }
-    return line_.Write(h, data, count);
-  }
-  int Read(PortHandleType h, std::uint8_t* place) override { return line_.Read(h, place); }
-  void Close(PortHandleType h) override { line_.Close(h); }
-  OpenError LastOpenError() const override { return line_.LastOpenError(); }
-
- private:
-  SerialDevice& line_;
-  long polls_ = 0;
-};
-
 // The heap after the first kWarmUpPolls polls and after kPolls - 1, told each poll.
 class HeapGrowth {
  public:
+  // Told the number of each tag poll before it goes out.
   void Poll(long number) {
     if (number == kWarmUpPolls + 1) after_warm_up_ = HeapInUse();
     if (number == kPolls) at_end_ = HeapInUse();

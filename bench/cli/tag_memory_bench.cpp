@@ -17,6 +17,7 @@
 #include "cli/commands.h"
 #include "sim/sim_line.h"
 #include "sim/virtual_clock.h"
+#include "sim/write_hook.h"
 
 int main() {
   namespace fs = std::filesystem;
@@ -29,10 +30,13 @@ int main() {
   VirtualClock clock;
   SimLine line(clock);
   line.AttachReader(2, ReaderModel(ReaderSettings{}, {SimTag{0x4D2, 1}}));
-  bench::PollCounter device(line);
+  WriteHook device(line);
+  long polls = 0;
   bench::HeapGrowth growth;
   // The line's own record of every frame would grow; it is not the program's.
-  device.on_poll = [&](long number) {
+  device.on_write = [&](std::string_view bytes) {
+    if (!bytes.starts_with("A00F")) return;
+    const long number = ++polls;
     line.ClearLog();
     growth.Poll(number);
   };

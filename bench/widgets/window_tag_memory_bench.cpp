@@ -11,6 +11,7 @@
 #include "bench/tag_memory.h"
 #include "sim/sim_line.h"
 #include "sim/virtual_clock.h"
+#include "sim/write_hook.h"
 #include "tests/widgets/window_fakes.h"
 #include "ui/main_window.h"
 
@@ -35,7 +36,8 @@ int main(int argc, char* argv[]) {
   VirtualClock clock;
   SimLine line(clock);
   line.AttachReader(3, ReaderModel(ReaderSettings{}, {SimTag{0x4D2, 1}}));
-  bench::PollCounter device(line);
+  WriteHook device(line);
+  long polls = 0;
   NoTone tone;
   testing::MemoryStore store;
   TfrmModule window(WindowServices{device, clock, tone, store});
@@ -45,7 +47,9 @@ int main(int argc, char* argv[]) {
 
   bench::HeapGrowth growth;
   // The line's own record of every frame would grow; it is not the window's.
-  device.on_poll = [&](long number) {
+  device.on_write = [&](std::string_view bytes) {
+    if (!bytes.starts_with("A00F")) return;
+    const long number = ++polls;
     line.ClearLog();
     growth.Poll(number);
     if (number == bench::kPolls) QTimer::singleShot(0, &window, [read] { read->click(); });

@@ -23,6 +23,7 @@
 #include "settings/settings.h"
 #include "sim/sim_line.h"
 #include "sim/virtual_clock.h"
+#include "sim/write_hook.h"
 
 namespace kelta {
 namespace {
@@ -33,38 +34,6 @@ using Strings = std::vector<std::string>;
 
 constexpr int kPort = 3;
 const std::string kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-// The in-memory line, raising SIGINT as the text of the `nth` frame that begins with `text`
-// goes out, as a user's Ctrl+C at that moment.
-class InterruptAt final : public SerialDevice {
- public:
-  explicit InterruptAt(SerialDevice& line) : line_(line) {}
-  std::string text;
-  int nth = 0;
-  int seen = 0;  // frames that began with `text`
-
-  PortHandleType Open(int number) override { return line_.Open(number); }
-  bool GetTimeouts(PortHandleType h, CommTimeouts& t) override { return line_.GetTimeouts(h, t); }
-  bool SetTimeouts(PortHandleType h, const CommTimeouts& t) override {
-    return line_.SetTimeouts(h, t);
-  }
-  bool ApplyMode(PortHandleType h, std::string_view mode) override {
-    return line_.ApplyMode(h, mode);
-  }
-  bool Purge(PortHandleType h) override { return line_.Purge(h); }
-  bool Write(PortHandleType h, const std::uint8_t* data, int count) override {
-    if (!text.empty() && std::string(data, data + count).starts_with(text) && ++seen == nth) {
-      raise(SIGINT);
-    }
-    return line_.Write(h, data, count);
-  }
-  int Read(PortHandleType h, std::uint8_t* place) override { return line_.Read(h, place); }
-  void Close(PortHandleType h) override { line_.Close(h); }
-  OpenError LastOpenError() const override { return line_.LastOpenError(); }
-
- private:
-  SerialDevice& line_;
-};
 
 std::string Contents(std::FILE* file) {
   std::rewind(file);
@@ -87,6 +56,12 @@ class RunCommandTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(home_); }
 
+  // A user's Ctrl+C as the `nth` write beginning with `text` goes out; counts those writes.
+  void InterruptAt(const std::string& text, int nth) {
+    device_.on_write = [this, text, nth](std::string_view bytes) {
+      if (bytes.starts_with(text) && ++seen_ == nth) raise(SIGINT);
+    };
+  }
   // Runs qm880ctl with `args`; its standard output.
   std::string Run(Strings args) {
     args.insert(args.begin(), "qm880ctl");
@@ -106,7 +81,8 @@ class RunCommandTest : public testing::Test {
   fs::path home_;
   VirtualClock clock_{1000};
   SimLine line_{clock_};
-  InterruptAt device_{line_};
+  WriteHook device_{line_};
+  int seen_ = 0;
   int code_ = -1;
   std::string err_;
 };
@@ -114,12 +90,13 @@ class RunCommandTest : public testing::Test {
 struct InterruptCase {
   const char* name;
   Strings args;
-  std::string at;  // the command text that the interrupt comes with
+  std::string at;  // the interrupt comes with the nth write beginning with this
   int nth;
-  int sent;  // frames beginning with `at` in all
+  int sent;  // such writes in all
   int code;
-  json expected;  // members the document has
+  json expected;  // values the document has, by JSON pointer
   Strings heard;  // by the reader, in order
+  int mode;       // the reader's mode, and the stored one, afterwards
 };
 void PrintTo(const InterruptCase& c, std::ostream* os) { *os << c.name; }
 
@@ -129,18 +106,23 @@ class Interrupts : public RunCommandTest, public testing::WithParamInterface<Int
 // ends the program; anything else stops between exchanges. Either way --json says so.
 TEST_P(Interrupts, EndAtTheRightPlaceWithADocument) {
   const InterruptCase& c = GetParam();
-  device_.text = c.at;
-  device_.nth = c.nth;
+  InterruptAt(c.at, c.nth);
 
   const std::string out = Run(c.args);
 
   EXPECT_EQ(code_, c.code) << err_;
   const json doc = json::parse(out);
   EXPECT_EQ(doc["interrupted"], true) << out;
-  for (const auto& [key, value] : c.expected.items()) EXPECT_EQ(doc[key], value) << key;
-  EXPECT_EQ(device_.seen, c.sent);
+  for (const auto& [key, value] : c.expected.items()) {
+    EXPECT_EQ(doc.value(json::json_pointer(key), json()), value) << key;
+  }
+  EXPECT_EQ(seen_, c.sent);
   EXPECT_EQ(line_.Commands(kPort), c.heard);
   EXPECT_FALSE(line_.IsOpen(kPort));
+  EXPECT_EQ(line_.Reader(kPort)->Settings().mode_index, c.mode);
+  Settings stored;
+  LoadSettings(*MakeSystemSettingsStore(), stored);
+  EXPECT_EQ(stored.ScanBaudRateNo, c.mode);
 }
 
 const Strings kAtPort = {"--json", "--port", "3", "--mode", "5"};
@@ -149,69 +131,45 @@ Strings AtPort(Strings args) {
   return args;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cli, Interrupts,
-    testing::Values(InterruptCase{"SetBaudSentIsCompletedAndStored",
-                                  AtPort({"set-baud", "9600,n,8,1"}),
-                                  "A00E",
-                                  1,
-                                  1,
-                                  130,
-                                  {{"accepted", true}, {"stored", true}, {"mode", "9600,n,8,1"}},
-                                  {"A00B", "A00E2"}},
-                    InterruptCase{"ResetSentIsCompleted",
-                                  AtPort({"reset"}),
-                                  "A00HR",
-                                  1,
-                                  1,
-                                  130,
-                                  {{"accepted", true}},
-                                  {"A00HR"}},
-                    InterruptCase{"SetIdStopsBeforeItsCommand",
-                                  AtPort({"set-id", "42"}),
-                                  "A00B",
-                                  1,
-                                  1,
-                                  130,
-                                  {{"accepted", false}},
-                                  {"A00B"}},
-                    InterruptCase{"WalkStopsBetweenExchanges",
-                                  {"--json", "scan", "--all-modes"},
-                                  "A00B",
-                                  3,
-                                  3,
-                                  130,
-                                  {{"command", "scan"}},
-                                  {}},  // in modes other than the reader's
-                    InterruptCase{"ReadingEndsWithItsSummary",
-                                  AtPort({"read-tags"}),
-                                  "A00F",
-                                  3,
-                                  3,
-                                  0,
-                                  {{"polls", 3}, {"tags", 3}},
-                                  {"A00F", "A00F", "A00F"}}),
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Cli, Interrupts, testing::Values(
+    InterruptCase{"SetBaudSentIsCompletedAndStored", AtPort({"set-baud", "9600,n,8,1"}), "A00E",
+                  1, 1, 130, {{"/accepted", true}, {"/stored", true}, {"/mode", "9600,n,8,1"}},
+                  {"A00B", "A00E2"}, 2},
+    InterruptCase{"ResetSentIsCompleted", AtPort({"reset"}), "A00HR", 1, 1, 130,
+                  {{"/accepted", true}}, {"A00HR"}, 5},
+    InterruptCase{"SetIdStopsBeforeItsCommand", AtPort({"set-id", "42"}), "A00B", 1, 1, 130,
+                  {{"/accepted", false}}, {"A00B"}, 5},
+    // COM1 and COM2 are missing; on COM3 the probes go out in modes other than the reader's,
+    // so it hears none of them.
+    InterruptCase{"WalkStopsBetweenExchanges", {"--json", "scan", "--all-modes"}, "A00B", 3, 3,
+                  130, {{"/explain/2/opened", true}, {"/explain/2/modes/0/tries", 2},
+                        {"/explain/2/modes/1", nullptr}}, {}, 5},
+    // With --json the reads are kept for the document; the tag is counted where first heard.
+    InterruptCase{"ReadingEndsWithItsSummary", AtPort({"read-tags"}), "A00F", 3, 3, 0,
+                  {{"/polls", 3}, {"/reads/2/tag", "000004D2"}, {"/heard/0/count", 3}},
+                  {"A00F", "A00F", "A00F"}, 5}),
     [](const testing::TestParamInfo<InterruptCase>& p) { return std::string(p.param.name); });
+// clang-format on
 
-TEST_F(RunCommandTest, ABaudRateSentIsInTheSettingsAfterTheInterrupt) {
-  device_.text = "A00E";
-  device_.nth = 1;
-  Run(AtPort({"set-baud", "9600,n,8,1"}));
-  Settings stored;
-  LoadSettings(*MakeSystemSettingsStore(), stored);
-  EXPECT_EQ(stored.ScanBaudRateNo, 2);
-  EXPECT_EQ(line_.Reader(kPort)->Settings().mode_index, 2);
-}
-
-TEST_F(RunCommandTest, AWalkCutShortReportsThePortsTriedSoFar) {
-  device_.text = "A00B";
-  device_.nth = 3;
-  const json doc = json::parse(Run({"--json", "scan", "--all-modes"}));
-  ASSERT_EQ(doc["explain"].size(), 3u) << doc;  // COM1 and COM2 missing, COM3 opened
-  const json& port = doc["explain"][kPort - 1];
-  EXPECT_EQ(port["opened"], true);
-  ASSERT_EQ(port["modes"].size(), 1u);
-  EXPECT_EQ(port["modes"][0]["tries"], 2);
+// Writes blocked on a full pipe go on (SA_RESTART); the first interrupt sets the flag, and
+// the second is left to the system, which ends the program.
+TEST(Signals, RestartWritesAndLeaveTheSecondToTheSystem) {
+  const auto disposition = [](int signal_number) {
+    struct sigaction now {};
+    sigaction(signal_number, nullptr, &now);
+    return now;
+  };
+  CatchInterrupts();
+  for (const int s : {SIGINT, SIGTERM}) {
+    EXPECT_NE(disposition(s).sa_flags & SA_RESTART, 0) << s;
+    EXPECT_NE(disposition(s).sa_handler, SIG_DFL) << s;
+  }
+  raise(SIGTERM);
+  EXPECT_TRUE(Interrupted());
+  for (const int s : {SIGINT, SIGTERM}) EXPECT_EQ(disposition(s).sa_handler, SIG_DFL) << s;
+  CatchInterrupts();
+  EXPECT_FALSE(Interrupted());
 }
 
 // The clock's milliseconds wrap at 2^32; a limit beyond that must not end reading early.
