@@ -118,7 +118,9 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
                  "(instead of the stored one)")
       ->type_name("MODE")
       ->check(ModeValidator());
-  app.add_flag("--json", o.json, "one JSON document on standard output, for scripts");
+  app.add_flag("--json", o.json,
+               "one JSON document on standard output, for scripts; read-tags keeps every read "
+               "in memory until the end for it, so for long reading use --format jsonl instead");
   app.add_option("--lang", raw.lang,
                  "the language of the messages (default: the window's stored language)")
       ->type_name(Joined(kLanguages, "|"))
@@ -290,7 +292,10 @@ constexpr const char* kExitCodes =
     "  3    no reader found (or none answered at the stored place, or to any tag poll)\n"
     "  4    the port cannot be opened, or was lost meanwhile; the message says why\n"
     "  5    the reader did it, but the settings could not be stored; the message says why\n"
-    "  130  interrupted (Ctrl+C) during any command but read-tags, port closed\n";
+    "  70   internal error of the program: a fault to report, nothing about the reader\n"
+    "  130  interrupted (Ctrl+C, SIGTERM) during any command but read-tags, port\n"
+    "       closed; a command already sent to the reader is completed first, and a\n"
+    "       second Ctrl+C ends the program at once\n";
 
 constexpr const char* kExamples =
     "Examples:\n"

@@ -9,6 +9,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli_view.h"
+#include "cli/json_text.h"
 #include "cli/line_trace.h"
 #include "cli/scan_report.h"
 #include "cli/tag_log.h"
@@ -43,8 +44,23 @@ constexpr int kMsgSerial = 19;
 constexpr int kMsgVersion = 21;
 
 // Thrown by the event pump when an interrupt comes during a command that cannot end early
-// on its own; the command then closes the port and ends.
+// on its own, unless the command has begun to change the reader; the command then closes
+// the port and ends.
 struct Interrupt {};
+
+// Notes when a settings command begins to change the reader: an interrupt that came
+// before ends it there, one that comes later waits for the operation's end.
+class ChangeWatch final : public ReaderEvents {
+ public:
+  explicit ChangeWatch(bool& changing) : changing_(changing) {}
+  void ReaderChanging() override {
+    if (Interrupted()) throw Interrupt{};
+    changing_ = true;
+  }
+
+ private:
+  bool& changing_;
+};
 
 // --no-store, and a device that stands in for a port: the settings stay as they are.
 class NoStore final : public SettingsStore {
@@ -153,7 +169,8 @@ json OpenErrorJson(const OpenError& error, const std::string& device) {
 // The reader operations' world for one run of the program.
 class Session final : public EventPump {
  public:
-  Session(const CliOptions& options, std::FILE* out, std::FILE* err);
+  Session(const CliOptions& options, std::FILE* out, std::FILE* err, SerialDevice& device,
+          Clock& clock);
 
   void ProcessMessages() override;
 
@@ -161,8 +178,9 @@ class Session final : public EventPump {
   int Info();
   int SettingsCommand();
   int ReadTags();
-  // The port the operations may have left open when an interrupt cut them short.
-  void ClosePort() { port_.ClosePort(); }
+  // An interrupt cut the operation short between exchanges: closes the port it may have
+  // left open and reports what was done so far.
+  int CutShort();
 
  private:
   std::string Msg(int no) const { return Catalogue().Text(no, settings_.LanguageIndex); }
@@ -182,6 +200,7 @@ class Session final : public EventPump {
   const CliOptions& options_;
   std::FILE* out_;
   std::FILE* err_;
+  Clock& clock_;
   std::unique_ptr<SettingsStore> store_;
   NoStore no_store_;
   Settings settings_;
@@ -197,6 +216,9 @@ class Session final : public EventPump {
   // While tags are read: ends reading as the cancelling press does.
   std::function<void()> on_pass_;
   std::string last_progress_;
+  ScanReport report_;
+  bool changing_ = false;
+  ChangeWatch change_watch_{changing_};
 };
 
 // The port number --port or --device name, 0 when neither does. A device that is none of
@@ -208,23 +230,26 @@ int NamedPort(const CliOptions& options) {
   return kStandInPort;
 }
 
-SerialDevice& Device(const CliOptions& options, std::unique_ptr<LineTrace>& trace, std::FILE* err) {
-  if (!options.trace) return SystemSerialDevice();
-  trace = std::make_unique<LineTrace>(SystemSerialDevice(), SystemClock(), err);
+SerialDevice& Device(const CliOptions& options, SerialDevice& device, Clock& clock,
+                     std::unique_ptr<LineTrace>& trace, std::FILE* err) {
+  if (!options.trace) return device;
+  trace = std::make_unique<LineTrace>(device, clock, err);
   return *trace;
 }
 
-Session::Session(const CliOptions& options, std::FILE* out, std::FILE* err)
+Session::Session(const CliOptions& options, std::FILE* out, std::FILE* err, SerialDevice& device,
+                 Clock& clock)
     : options_(options),
       out_(out),
       err_(err),
+      clock_(clock),
       store_(MakeSystemSettingsStore()),
       named_port_(NamedPort(options)),
       stand_in_(!options.device.empty() && named_port_ == kStandInPort),
-      port_(Device(options, trace_, err), SystemClock()),
-      link_(port_, SystemClock(), *this),
+      port_(Device(options, device, clock, trace_, err), clock),
+      link_(port_, clock, *this),
       ctx_{link_,
-           SystemClock(),
+           clock,
            *this,
            options.beep ? SystemTone() : no_tone_,
            view_,
@@ -256,7 +281,7 @@ Session::Session(const CliOptions& options, std::FILE* out, std::FILE* err)
 void Session::ProcessMessages() {
   if (on_pass_) {
     on_pass_();
-  } else if (Interrupted()) {
+  } else if (Interrupted() && !changing_) {
     throw Interrupt{};
   }
 }
@@ -282,14 +307,40 @@ std::string Session::LostProblem(int number) const {
 }
 
 int Session::Finish(json doc, int code, const std::string& failure) {
+  std::string problem = failure;
+  // An interrupt that came too late to cut the operation short: it ends the program now.
+  // Reading ends on an interrupt as on --count, and keeps its code.
+  if (Interrupted()) {
+    doc["interrupted"] = true;
+    if (options_.command != "read-tags" && code != kExitInterrupted) {
+      code = kExitInterrupted;
+      const char* what = changing_
+                             ? "interrupted once the command had gone out: it was completed first"
+                             : "interrupted";
+      problem += (problem.empty() ? "" : "; ") + std::string(what);
+    }
+  }
   if (options_.json) {
     doc["exit_code"] = code;
-    if (!failure.empty()) doc["error"] = failure;
-    Print(out_, doc.dump());
-  } else if (!failure.empty()) {
-    Print(err_, "qm880ctl: " + failure);
+    if (!problem.empty()) doc["error"] = problem;
+    Print(out_, JsonText(doc));
+  } else if (!problem.empty()) {
+    Print(err_, "qm880ctl: " + problem);
   }
   return code;
+}
+
+int Session::CutShort() {
+  port_.ClosePort();
+  json doc = {{"command", options_.command}, {"message", view_.Text(Ctl::pnMsg)}};
+  if (options_.command == "scan" || options_.command == "info") {
+    // The ports and modes tried so far.
+    if (options_.json || options_.explain) Explain(report_, doc);
+  } else {
+    doc["accepted"] = false;
+    if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
+  }
+  return Finish(doc, kExitInterrupted, "interrupted; the port is closed");
 }
 
 void Session::Explain(const ScanReport& report, json& doc) const {
@@ -425,13 +476,12 @@ int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool
 int Session::Scan() {
   // The window's lock box: ticked, the walk tries only the stored mode on each port.
   view_.SetChecked(Ctl::chkLock, !options_.all_modes);
-  ScanReport report;
-  ctx_.events = &report;
+  ctx_.events = &report_;
   ScanScope scope;
   if (named_port_ > 0) scope.first_port = scope.last_port = named_port_;
   const ScanResult result = ScanReader(ctx_, scope);
   ctx_.events = nullptr;
-  return ReportScan(result, report, true);
+  return ReportScan(result, report_, true);
 }
 
 int Session::Info() {
@@ -442,13 +492,12 @@ int Session::Info() {
                       ": no reader place is stored; qm880ctl scan finds it, or "
                       "give --port or --device");
   }
-  ScanReport report;
-  ctx_.events = &report;
+  ctx_.events = &report_;
   ScanScope scope;
   scope.walk = false;
   const ScanResult result = ScanReader(ctx_, scope);
   ctx_.events = nullptr;
-  return ReportScan(result, report, false);
+  return ReportScan(result, report_, false);
 }
 
 int Session::ExitCodeOf(const CommandResult& result) const {
@@ -490,6 +539,7 @@ std::string Session::FailureOf(const CommandResult& result) const {
 int Session::SettingsCommand() {
   const std::string& command = options_.command;
   ctx_.ReaderReady = settings_.ScanCommNo > 0;
+  ctx_.events = &change_watch_;
   char two[8];
   std::snprintf(two, sizeof two, "%02d", options_.value);
   CommandResult result;
@@ -580,14 +630,17 @@ int Session::ReadTags() {
     cancelled = true;
     ReadCard(ctx_);
   };
-  // --seconds counts from the press that starts reading.
-  const std::uint32_t started = SystemClock().Ticks();
+  // --seconds counts from the press that starts reading, in 64 bits: the clock's
+  // milliseconds wrap after 49.7 days, --seconds goes beyond that.
+  std::uint32_t last_ticks = clock_.Ticks();
+  std::uint64_t elapsed_ms = 0;
   const auto limit_ms =
-      options_.seconds ? static_cast<std::uint32_t>(*options_.seconds * 1000.0) : 0u;
+      options_.seconds ? static_cast<std::uint64_t>(*options_.seconds * 1000.0) : 0u;
   on_pass_ = [&] {
-    if (Interrupted() || (options_.seconds && SystemClock().Ticks() - started >= limit_ms)) {
-      cancel();
-    }
+    const std::uint32_t now = clock_.Ticks();
+    elapsed_ms += now - last_ticks;
+    last_ticks = now;
+    if (Interrupted() || (options_.seconds && elapsed_ms >= limit_ms)) cancel();
   };
   TagEvents events([&](const TagPoll& poll) {
     const bool written = log.Poll(poll, std::chrono::system_clock::now());
@@ -693,26 +746,28 @@ int Ports(const CliOptions& options, std::FILE* out) {
     }
     Print(out, line);
   }
-  if (options.json)
-    Print(out, json{{"command", "ports"}, {"ports", list}, {"exit_code", 0}}.dump());
+  if (options.json) Print(out, JsonText({{"command", "ports"}, {"ports", list}, {"exit_code", 0}}));
   return kExitDone;
 }
 
 }  // namespace
 
 int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
+  return RunCommand(options, out, err, SystemSerialDevice(), SystemClock());
+}
+
+int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err, SerialDevice& device,
+               Clock& clock) {
   if (options.command == "ports") return Ports(options, out);
   CatchInterrupts();
-  Session session(options, out, err);
+  Session session(options, out, err, device, clock);
   try {
     if (options.command == "scan") return session.Scan();
     if (options.command == "info") return session.Info();
     if (options.command == "read-tags") return session.ReadTags();
     return session.SettingsCommand();
   } catch (const Interrupt&) {
-    session.ClosePort();
-    Print(err, "qm880ctl: interrupted; the port is closed");
-    return kExitInterrupted;
+    return session.CutShort();
   }
 }
 

@@ -2,9 +2,11 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "cli/cli_options.h"
 #include "cli/commands.h"
+#include "cli/json_text.h"
 #include "platform/console.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +20,14 @@ int main(int argc, char** argv) {
   try {
     return RunCommand(options, stdout, stderr);
   } catch (const std::exception& error) {
-    std::fprintf(stderr, "qm880ctl: %s\n", error.what());
+    // A fault of the program, with a code of its own: never taken for what the reader did.
+    const std::string text = std::string("internal error: ") + error.what();
+    std::fprintf(stderr, "qm880ctl: %s\n", text.c_str());
+    if (options.json) {
+      std::puts(
+          JsonText({{"command", options.command}, {"error", text}, {"exit_code", kExitInternal}})
+              .c_str());
+    }
   }
-  return 1;
+  return kExitInternal;
 }

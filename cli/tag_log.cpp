@@ -1,8 +1,9 @@
 #include "cli/tag_log.h"
 
-#include <algorithm>
+#include <cstdlib>
 #include <ctime>
 
+#include "cli/json_text.h"
 #include "reader/outcome.h"
 
 namespace kelta::cli {
@@ -55,8 +56,7 @@ std::string TagLog::Line(const Read& read) const {
     case TagFormat::Csv:
       return IsoTime(read.time) + "," + CsvField(read.tag) + "," + std::to_string(read.value);
     case TagFormat::Jsonl:
-      return nlohmann::json{{"time", IsoTime(read.time)}, {"tag", read.tag}, {"value", read.value}}
-          .dump();
+      return JsonText({{"time", IsoTime(read.time)}, {"tag", read.tag}, {"value", read.value}});
     case TagFormat::Text:
       break;
   }
@@ -71,18 +71,20 @@ bool TagLog::Poll(const TagPoll& poll, WallTime time) {
   // The reader's characters shown as the window shows them; the value as the unsigned
   // number the eight hexadecimal digits stand for.
   const Read read{time, ReplyDisplay(poll.chars), static_cast<std::uint32_t>(poll.value)};
-  const auto seen =
-      std::find_if(heard_.begin(), heard_.end(), [&](const Heard& h) { return h.tag == read.tag; });
-  const bool first = seen == heard_.end();
+  const auto [seen, first] = heard_at_.try_emplace(read.tag, heard_.size());
   if (first) {
     heard_.push_back({read.tag, read.value, 1, time, time});
   } else {
-    ++seen->count;
-    seen->last = time;
+    Heard& h = heard_[seen->second];
+    ++h.count;
+    h.last = time;
   }
   if (unique_ && !first) return true;
-  reads_.push_back(read);
-  if (!lines_) return true;
+  ++lines_count_;
+  if (!lines_) {
+    reads_.push_back(read);
+    return true;
+  }
   const std::string line = Line(read) + "\n";
   return std::fputs(line.c_str(), out_) >= 0 && std::fflush(out_) == 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -19,16 +20,19 @@ using WallTime = std::chrono::system_clock::time_point;
 // ISO 8601 in local time with milliseconds and the offset: 2025-03-01T14:05:09.042+01:00.
 std::string IsoTime(WallTime time);
 
+// Holds what the summary needs, one entry per different tag, however long reading goes
+// on; the reads themselves only where they go into one document at the end.
 class TagLog {
  public:
-  // Lines go to `out` as they come; with `lines` false they are only kept (for --json).
+  // Lines go to `out` as they come; with `lines` false (--json) they are kept instead,
+  // every one of them until the end.
   TagLog(TagFormat format, bool unique, bool lines, std::FILE* out);
 
   // Notes one poll heard at `time`. False when its line could not be written (the
   // program reading the output has gone).
   bool Poll(const TagPoll& poll, WallTime time);
   // Lines written (or kept) so far.
-  long Lines() const { return static_cast<long>(reads_.size()); }
+  long Lines() const { return lines_count_; }
   long Polls() const { return polls_; }
   long Replies() const { return replies_; }
 
@@ -58,8 +62,10 @@ class TagLog {
   long polls_ = 0;
   long replies_ = 0;
   long tags_ = 0;
-  std::vector<Read> reads_;
-  std::vector<Heard> heard_;  // in the order first heard
+  long lines_count_ = 0;
+  std::vector<Read> reads_;                                // kept only without lines
+  std::vector<Heard> heard_;                               // in the order first heard
+  std::unordered_map<std::string, std::size_t> heard_at_;  // a tag's place in heard_
 };
 
 }  // namespace kelta::cli

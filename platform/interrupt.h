@@ -5,7 +5,8 @@
 
 namespace kelta {
 
-// From now on an interrupt only sets a flag. A write to a closed pipe no longer ends the
+// From now on the first interrupt only sets the flag (cleared here); a second one ends the
+// program at once, as if nothing had caught it. A write to a closed pipe no longer ends the
 // process either: it fails, and the program sees that.
 void CatchInterrupts();
 

@@ -10,17 +10,31 @@ namespace {
 
 volatile std::sig_atomic_t g_interrupted = 0;
 
-void OnSignal(int) { g_interrupted = 1; }
+void Handle(int signal_number, void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  // A write blocked on a full pipe goes on after the flag is set instead of failing with
+  // EINTR; the waits of the program (poll, sleep) return all the same and look at the flag.
+  action.sa_flags = SA_RESTART;
+  sigaction(signal_number, &action, nullptr);
+}
+
+void OnSignal(int) {
+  g_interrupted = 1;
+  // The next one ends the program at once, for a user whose program does not end.
+  Handle(SIGINT, SIG_DFL);
+  Handle(SIGTERM, SIG_DFL);
+}
 
 }  // namespace
 
 void CatchInterrupts() {
-  // Without SA_RESTART: a wait in progress returns, and the waiting loop looks at the flag.
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  g_interrupted = 0;
+  Handle(SIGINT, OnSignal);
+  Handle(SIGTERM, OnSignal);
   signal(SIGPIPE, SIG_IGN);
 }
 

@@ -76,6 +76,10 @@ class ReaderEvents {
   virtual void ScanProbed(int /*port*/, const std::string& /*mode*/, bool /*found*/,
                           const ReplyWait& /*wait*/, int /*reply_length*/) {}
   virtual void TagPolled(const TagPoll& /*poll*/) {}
+  // A command that changes the reader is about to go out. From here the operation has to
+  // run to its end (the reply wait, what it keeps of the reply): a front end that can cut
+  // operations short must not cut this one.
+  virtual void ReaderChanging() {}
 };
 
 }  // namespace kelta

@@ -29,6 +29,7 @@ bool Exchange(ReaderContext& ctx, const GuardedExchange& exchange, CommandResult
     if (!answered) continue;
     result.reader_answered = true;
     ctx.clock.Sleep(kTryPauseMs);
+    if (ctx.events) ctx.events->ReaderChanging();
     if (link.SendCommand(exchange.command())) {
       accepted = true;
       if (exchange.on_accept) exchange.on_accept();
@@ -174,6 +175,7 @@ CommandResult ResetReader(ReaderContext& ctx) {
     if (ctx.link.OpenPort(ctx.settings.ScanCommNo, ctx.settings.ScanBaudRate)) {
       result.opened = true;
       ctx.clock.Sleep(kResetPauseMs);
+      if (ctx.events) ctx.events->ReaderChanging();
       if (ctx.link.SendCommand(CmdReset())) result.outcome = Outcome::Success;
       result.reader_answered = ctx.link.LastReplyWait().heard != ReplyHeard::Nothing;
       result.port_lost = ctx.link.LastReplyWait().lost;
