@@ -47,6 +47,9 @@ class SimLine final : public SerialDevice {
   // Another program holds port `port` open (or lets it go): opens fail meanwhile.
   void SetHeld(int port, bool held);
   void RemovePort(int port);
+  // Replies come one character time per byte at the port's line settings, as on a wire;
+  // without it a reply is there whole at once.
+  void SendAtLineSpeed(bool on) { line_speed_ = on; }
 
   ReaderModel* Reader(int port);
   bool IsOpen(int port) const;
@@ -98,6 +101,7 @@ class SimLine final : public SerialDevice {
   std::vector<OpenRecord> opens_;
   PortHandleType next_handle_ = 100;
   OpenError last_open_error_;
+  bool line_speed_ = false;
 };
 
 }  // namespace kelta
