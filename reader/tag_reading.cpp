@@ -77,8 +77,13 @@ CommandResult ReadCard(ReaderContext& ctx) {
     ctx.TagReadActive = false;
     return result;
   }
+  // A press after the cancelling one, while the cycle under way ends: the port is still
+  // held, so a reading started here could not open it, and its ending would give the
+  // controls back while the loop still polls.
+  if (ctx.TagReadLoop) return result;
 
   ctx.TagReadActive = true;
+  ctx.TagReadLoop = true;
   const std::string caption = view.Text(Ctl::btnReadCard);
   view.SetText(Ctl::btnReadCard, ctx.Msg(kMsgCancelRead));
   SetReadingControls(view, false);
@@ -108,6 +113,7 @@ CommandResult ReadCard(ReaderContext& ctx) {
   view.SetText(Ctl::pnCardID, ctx.Msg(kMsgTagId));
   SetReadingControls(view, true);
   view.SetText(Ctl::btnReadCard, caption);
+  ctx.TagReadLoop = false;
   return result;
 }
 

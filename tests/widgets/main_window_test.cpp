@@ -274,6 +274,41 @@ TEST_F(WindowTest, TheCurrentLanguagesButtonStoresItsNameAgain) {
   EXPECT_EQ(TextOf("pnMsg"), "Start Scan Reader!");
 }
 
+// What each button stores is what the next start reads: its texts come back.
+TEST_F(WindowTest, EachLanguageButtonsStoredNameBringsItsTextsBackAfterARestart) {
+  struct Case {
+    const char* button;
+    const char* flag;
+    int language;
+  };
+  for (const Case& c : {Case{"btnGB", "ChineseGB", 1}, Case{"btnBIG5", "ChineseBIG5", 2},
+                        Case{"btnEng", "English", 0}}) {
+    SCOPED_TRACE(c.button);
+    Start();
+    QTest::mouseClick(Find(c.button), Qt::LeftButton);
+    EXPECT_EQ(std::get<std::string>(store_.values.at("LanguageFlag")), c.flag);
+    window_.reset();
+    Start();
+    EXPECT_EQ(window_->CurrentSettings().LanguageIndex, c.language);
+    EXPECT_EQ(window_->windowTitle(), Msg(1, c.language));
+    for (const ShownText& shown : kShownTexts) {
+      EXPECT_EQ(TextOf(shown.control), Msg(shown.message, c.language) + shown.suffix)
+          << shown.control;
+    }
+    window_.reset();
+  }
+}
+
+// Disabled (while tags are read) it greys out like the pictured language buttons.
+TEST_F(WindowTest, TheEnglishButtonIsRedOnlyWhileEnabled) {
+  Start();
+  const QPalette& english = Find("btnEng")->palette();
+  EXPECT_EQ(english.color(QPalette::Active, QPalette::ButtonText), QColor(255, 0, 0));
+  EXPECT_EQ(english.color(QPalette::Inactive, QPalette::ButtonText), QColor(255, 0, 0));
+  EXPECT_EQ(english.color(QPalette::Disabled, QPalette::ButtonText),
+            Find("btnScan")->palette().color(QPalette::Disabled, QPalette::ButtonText));
+}
+
 TEST_F(WindowTest, BusyOffWithoutOnOnlyEnables) {
   Start();
   window_->SetFill(Ctl::shComm, Fill::Yellow);
@@ -479,11 +514,10 @@ TEST(PanelFrame, BorderAndBevelAtOneAndTwiceTheScale) {
 
 TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
   Start();
-  const char* kOrder[] = {"btnScan",     "sbID",       "btnID",    "cmbBaudRate", "btnBaudRate",
-                          "btnReadCard", "btnExit",    "btnReset", "sbRSSI",      "btnRSSI",
-                          "btnEng",      "btnGB",      "btnBIG5",  "chkLock",     "btnFactory",
-                          "sbAddr",      "btnAddr",    "sbFreq",   "btnFreq",     "sbChannel",
-                          "btnChannel",  "cmbWiegand", "cmbRS485", "btnMode"};
+  const char* kOrder[] = {"btnScan",     "sbID",     "btnID",    "cmbBaudRate", "btnBaudRate",
+                          "btnReadCard", "btnExit",  "btnReset", "sbRSSI",      "btnRSSI",
+                          "btnEng",      "btnGB",    "btnBIG5",  "chkLock",     "btnFactory",
+                          "cmbWiegand",  "cmbRS485", "btnMode"};
   QWidget* widget = Find("btnScan");
   for (const char* expected : kOrder) {
     EXPECT_EQ(widget->objectName(), expected);
@@ -493,6 +527,24 @@ TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
              widget == window_.get());
   }
   EXPECT_EQ(widget->objectName(), "btnScan");  // and round again
+}
+
+// GroupBox1 lies beyond the right edge: Tab goes round the window without reaching it.
+TEST_F(WindowTest, TheTabChainStaysInsideTheWindow) {
+  Start();
+  const QRect client(0, 0, 659, 541);
+  QWidget* first = Find("btnScan");
+  first->setFocus();
+  QWidget* at = first;
+  int stops = 0;
+  do {
+    QTest::keyClick(at, Qt::Key_Tab);
+    at = window_->focusWidget();
+    ASSERT_NE(at, nullptr) << stops;
+    EXPECT_TRUE(client.contains(QRect(at->mapTo(window_.get(), QPoint(0, 0)), at->size())))
+        << at->objectName().toStdString();
+  } while (at != first && ++stops < 100);
+  EXPECT_EQ(stops, 17);
 }
 
 TEST_F(WindowTest, EnterPressesTheDefaultButtonFromTheCheckBox) {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -94,6 +95,65 @@ TEST_F(WindowReaderTest, TagReadingEndsOnTheNestedSecondPress) {
   EXPECT_NE(std::find(tone_.beeps.begin(), tone_.beeps.end(), std::pair{1000u, 30u}),
             tone_.beeps.end());
   EXPECT_EQ(tone_.beeps.back(), (std::pair{1000u, 300u}));
+  EXPECT_FALSE(line_.IsOpen(3));
+}
+
+// Qt takes the focus from a window it disables; it comes back to the control that had
+// it, and during reading it stays on the reading button, so the keys alone start and end
+// every action.
+TEST_F(WindowReaderTest, TheFocusComesBackAfterAnActionAndStaysOnTheReadingButton) {
+  Button("btnScan")->setFocus();
+  QTest::keyClick(Button("btnScan"), Qt::Key_Return);
+  ASSERT_TRUE(window_->Context().ReaderReady);
+  EXPECT_EQ(window_->focusWidget(), Button("btnScan"));
+
+  Button("btnID")->setFocus();
+  QTest::keyClick(Button("btnID"), Qt::Key_Space);
+  EXPECT_EQ(TextOf("pnMsg"), "Set Reader ID Ok");
+  EXPECT_EQ(window_->focusWidget(), Button("btnID"));
+
+  Button("btnReadCard")->setFocus();
+  QWidget* focus_while_reading = nullptr;
+  QTimer::singleShot(0, window_.get(), [&] {
+    focus_while_reading = window_->focusWidget();
+    // Without the focus the key goes to the button all the same, so that reading ends.
+    QTest::keyClick(focus_while_reading ? focus_while_reading : Button("btnReadCard"),
+                    Qt::Key_Space);
+  });
+  QTest::keyClick(Button("btnReadCard"), Qt::Key_Space);
+  EXPECT_EQ(focus_while_reading, Button("btnReadCard"));
+  EXPECT_FALSE(window_->Context().TagReadActive);
+  EXPECT_EQ(window_->focusWidget(), Button("btnReadCard"));
+}
+
+// Presses after the cancelling one, while the cycle under way ends, start nothing: the
+// port is still held, and nothing is enabled before the loop has closed it.
+TEST_F(WindowReaderTest, PressesAfterTheCancellingOneAreIgnoredUntilReadingHasEnded) {
+  Button("btnScan")->click();
+  ASSERT_TRUE(window_->Context().ReaderReady);
+  const std::string message = TextOf("pnMsg");
+  line_.ClearLog();
+  bool held_during_second_press = false;
+  bool exit_enabled_before_the_end = true;
+  QTimer::singleShot(0, window_.get(), [&] {
+    Button("btnReadCard")->click();
+    // The next pass of the same pause.
+    QTimer::singleShot(0, window_.get(), [&] {
+      held_during_second_press = line_.IsOpen(3);
+      Button("btnReadCard")->click();
+      exit_enabled_before_the_end =
+          Button("btnExit")->isEnabled() || Button("btnScan")->isEnabled();
+    });
+  });
+  Button("btnReadCard")->click();
+
+  EXPECT_TRUE(held_during_second_press);
+  EXPECT_FALSE(exit_enabled_before_the_end);
+  EXPECT_EQ(TextOf("pnMsg"), message);
+  EXPECT_EQ(line_.Opens().size(), 1u);
+  EXPECT_FALSE(window_->Context().TagReadActive);
+  EXPECT_TRUE(Button("btnExit")->isEnabled());
+  EXPECT_EQ(TextOf("btnReadCard"), "Read TAG");
   EXPECT_FALSE(line_.IsOpen(3));
 }
 
