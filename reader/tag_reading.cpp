@@ -100,6 +100,10 @@ CommandResult ReadCard(ReaderContext& ctx) {
     ctx.tone.Beep(kHighToneHz, kOutcomeToneMs);
     view.SetFill(Ctl::shCard, Fill::White);
     ctx.link.ClosePort();
+    // Presses that came while reading ended (the beep takes 300 ms) are taken while it
+    // still counts as running, and so ignored: the second click of a double click on the
+    // cancelling button does not start reading again.
+    ctx.pump.ProcessMessages();
   } else {
     result.outcome = Outcome::Failure;
     result.open_error = ctx.link.Port().LastOpenError();

@@ -145,9 +145,20 @@ TEST_F(WindowReaderTest, PressesAfterTheCancellingOneAreIgnoredUntilReadingHasEn
           Button("btnExit")->isEnabled() || Button("btnScan")->isEnabled();
     });
   });
+  // And one during the end beep, which the system's tone waits out (300 ms).
+  bool end_press_while_ending = false;
+  tone_.on_beep = [&](unsigned hz, unsigned ms) {
+    if (hz != 1000 || ms != 300) return;
+    QTimer::singleShot(0, window_.get(), [&] {
+      end_press_while_ending = window_->Context().TagReadLoop;
+      if (end_press_while_ending) Button("btnReadCard")->click();
+    });
+  };
   Button("btnReadCard")->click();
+  QCoreApplication::processEvents();
 
   EXPECT_TRUE(held_during_second_press);
+  EXPECT_TRUE(end_press_while_ending);
   EXPECT_FALSE(exit_enabled_before_the_end);
   EXPECT_EQ(TextOf("pnMsg"), message);
   EXPECT_EQ(line_.Opens().size(), 1u);
