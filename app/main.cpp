@@ -59,10 +59,11 @@ int main(int argc, char* argv[]) {
   if (AnsweredOption(argc, argv)) {
     return 0;
   }
-  // Built before anything else: every text of the window comes from it.
-  kelta::Catalogue();
+  // The application object first, so that an error box can be shown at all.
   QApplication app(argc, argv);
   try {
+    // Built before anything else runs: every text of the window comes from it.
+    kelta::Catalogue();
     kelta::InitApplication();
     const std::unique_ptr<kelta::SettingsStore> store = kelta::MakeSystemSettingsStore();
     kelta::TfrmModule frmModule(kelta::WindowServices{

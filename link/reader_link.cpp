@@ -64,9 +64,19 @@ std::string ReplyFrame(std::string_view body) {
   return frame;
 }
 
-// The wait counts from the end of the send and is tested only after an idle read, so a
-// reply that is still streaming is not cut off (only a stream without end is, below).
-// The tick counter wraps; the unsigned difference does not mind.
+bool ReaderLink::OpenPort(int number, std::string_view mode) {
+  if (!port_.OpenPort(number, mode)) return false;
+  character_us_ = CharacterTimeUs(ApplyModeString(mode, LineSettings{}).value_or(LineSettings{}));
+  return true;
+}
+
+// The wait counts from the end of the send and is tested only after an idle read. Past
+// the limit it ends once the line has been quiet for more than two character times, so a
+// reply still arriving is read whole (on a slow line there is an idle 1 ms read between
+// any two of its bytes); only a stream without end is cut off, below. The quiet is
+// counted from the first idle read after the last byte, which leaves that read's own
+// millisecond as the margin for the clock's resolution. The tick counter wraps; the
+// unsigned difference does not mind.
 bool ReaderLink::SendCommand(std::string_view text) {
   reply_buffer_.fill(0);
   reply_length_ = 0;
@@ -88,7 +98,8 @@ bool ReaderLink::SendCommand(std::string_view text) {
   last_wait_.sent = sent;
 
   const std::uint32_t start = clock_.Ticks();
-  std::uint32_t elapsed = 0;
+  std::uint32_t quiet_since = start;
+  bool heard = false;  // bytes since the last idle read
   bool overrun = false;
   for (;;) {
     std::uint8_t b = 0;
@@ -99,6 +110,7 @@ bool ReaderLink::SendCommand(std::string_view text) {
       return GaveUp();
     }
     if (got > 0) {
+      heard = true;
       ++last_wait_.bytes;
       reply_buffer_[static_cast<std::size_t>(reply_length_)] = b;
       const bool wrapped = ++reply_length_ == kReplyBufferSize;
@@ -120,9 +132,14 @@ bool ReaderLink::SendCommand(std::string_view text) {
       }
     } else {
       pump_.ProcessMessages();
-      elapsed = clock_.Ticks() - start;
+      const std::uint32_t now = clock_.Ticks();
+      if (heard) quiet_since = now;
+      heard = false;
+      if (now - start > kReplyWaitMs &&
+          std::uint64_t{now - quiet_since} * 1000 > 2 * std::uint64_t{character_us_}) {
+        return GaveUp();
+      }
     }
-    if (elapsed > kReplyWaitMs) return GaveUp();
   }
 }
 

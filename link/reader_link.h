@@ -8,6 +8,7 @@
 
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/port_mode.h"
 
 namespace kelta {
 
@@ -52,13 +53,16 @@ class ReaderLink {
   ReaderLink(const ReaderLink&) = delete;
   ReaderLink& operator=(const ReaderLink&) = delete;
 
-  bool OpenPort(int number, std::string_view mode) { return port_.OpenPort(number, mode); }
+  // Opens the port and notes the character time of `mode` for the reply wait (of the
+  // standard 9600,n,8,1 when the mode cannot be read).
+  bool OpenPort(int number, std::string_view mode);
   void ClosePort() { port_.ClosePort(); }
   SerialPort& Port() { return port_; }
 
   // Sends `text` framed and waits for a reply; true for a complete reply with a right
-  // checksum within the time limit. Bytes that keep coming hold the wait past the limit,
-  // but only for one more buffer's worth once the limit is seen passed.
+  // checksum within the time limit. Past the limit the wait goes on while bytes keep
+  // coming, until none has come for two character times of the port's mode, but only
+  // for one more buffer's worth once the limit is seen passed.
   bool SendCommand(std::string_view text);
   bool ReplyChecksumOk() const;
   const ReplyWait& LastReplyWait() const { return last_wait_; }
@@ -80,6 +84,8 @@ class ReaderLink {
   std::int32_t reply_length_ = 0;
   std::string reply_text_;
   ReplyWait last_wait_;
+  // Of the mode OpenPort gave; a port opened around the link counts as 9600,n,8,1.
+  std::uint32_t character_us_ = CharacterTimeUs(LineSettings{});
 };
 
 }  // namespace kelta

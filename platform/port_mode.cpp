@@ -114,4 +114,15 @@ std::optional<LineSettings> ApplyModeString(std::string_view mode, const LineSet
   return result;
 }
 
+unsigned CharacterTimeUs(const LineSettings& line) {
+  // In half bits, for the one and a half stop bits.
+  const std::uint64_t stop = line.stop_bits == StopBits::One          ? 2
+                             : line.stop_bits == StopBits::OneAndHalf ? 3
+                                                                      : 4;
+  const std::uint64_t half_bits =
+      2 * (1 + line.data_bits + (line.parity == Parity::None ? 0 : 1)) + stop;
+  const std::uint64_t per_second = 2 * std::uint64_t{line.baud > 0 ? line.baud : 1};
+  return static_cast<unsigned>((half_bits * 1000000 + per_second - 1) / per_second);
+}
+
 }  // namespace kelta

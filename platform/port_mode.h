@@ -22,4 +22,8 @@ struct LineSettings {
 // string cannot be applied as a whole.
 std::optional<LineSettings> ApplyModeString(std::string_view mode, const LineSettings& current);
 
+// How long one character takes on the wire (start bit, data, parity, stop bits), in
+// microseconds, rounded up.
+unsigned CharacterTimeUs(const LineSettings& line);
+
 }  // namespace kelta

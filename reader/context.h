@@ -26,6 +26,9 @@ struct ReaderContext {
 
   bool ReaderReady = false;
   bool TagReadActive = false;
+  // True from the press that starts tag reading until its loop has ended and the port is
+  // closed; the cancelling press clears TagReadActive before that.
+  bool TagReadLoop = false;
   // Told of each step; none by default (the window needs none).
   ReaderEvents* events = nullptr;
   // The device a front end names port `number` by in messages; unset, or empty for a

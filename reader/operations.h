@@ -27,7 +27,7 @@ CommandResult ResetReader(ReaderContext& ctx);
 // Continuous tag reading: a press starts it, the next (nested) press ends it
 // (btnReadCardClick); the tag lamp's timer (tmrCardTimer). The starting press returns
 // once reading has ended (Success) or did not start; the cancelling press returns Success
-// at once.
+// at once, and a press between it and the end of the loop does nothing (Success).
 CommandResult ReadCard(ReaderContext& ctx);
 void CardTimerExpired(ReaderContext& ctx);
 

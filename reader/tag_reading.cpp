@@ -80,8 +80,13 @@ CommandResult ReadCard(ReaderContext& ctx) {
     ctx.TagReadActive = false;
     return result;
   }
+  // A press after the cancelling one, while the cycle under way ends: the port is still
+  // held, so a reading started here could not open it, and its ending would give the
+  // controls back while the loop still polls.
+  if (ctx.TagReadLoop) return result;
 
   ctx.TagReadActive = true;
+  ctx.TagReadLoop = true;
   const std::string caption = view.Text(Ctl::btnReadCard);
   view.SetText(Ctl::btnReadCard, ctx.Msg(kMsgCancelRead));
   SetReadingControls(view, false);
@@ -100,6 +105,10 @@ CommandResult ReadCard(ReaderContext& ctx) {
     ctx.tone.Beep(kHighToneHz, kOutcomeToneMs);
     view.SetFill(Ctl::shCard, Fill::White);
     ctx.link.ClosePort();
+    // Presses that came while reading ended (the beep takes 300 ms) are taken while it
+    // still counts as running, and so ignored: the second click of a double click on the
+    // cancelling button does not start reading again.
+    ctx.pump.ProcessMessages();
   } else {
     result.outcome = Outcome::Failure;
     result.open_error = ctx.link.Port().LastOpenError();
@@ -113,6 +122,7 @@ CommandResult ReadCard(ReaderContext& ctx) {
   view.SetText(Ctl::pnCardID, ctx.Msg(kMsgTagId));
   SetReadingControls(view, true);
   view.SetText(Ctl::btnReadCard, caption);
+  ctx.TagReadLoop = false;
   return result;
 }
 

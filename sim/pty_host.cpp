@@ -133,6 +133,18 @@ void PtyHost::RemoveLink() {
   link_path_.clear();
 }
 
+// How much of a reply due now has gone out: all of it, or at the line's speed one character
+// time for each byte since it became due (the client's baud rate, the reader's framing).
+std::size_t PtyHost::DueBytes(const Outgoing& out) const {
+  if (!line_speed_) return out.bytes.size();
+  LineSettings line = ModeLineSettings(reader_.Settings().mode_index);
+  if (const unsigned baud = ClientBaud(); baud != 0) line.baud = baud;
+  const std::uint64_t now_us = (MonotonicNs() - start_ns_) / 1000u;
+  const std::uint64_t due_us = std::uint64_t{out.due_ms} * 1000u;
+  const std::uint64_t sent = now_us > due_us ? (now_us - due_us) / CharacterTimeUs(line) : 0;
+  return static_cast<std::size_t>(std::min<std::uint64_t>(out.bytes.size(), sent));
+}
+
 // Linux ptys keep the baud rate a client sets, but not its parity or character size: the
 // baud rate is all there is to compare with the reader's mode. The master reads the tty
 // side's settings.
@@ -215,8 +227,9 @@ void PtyHost::Send(std::uint32_t now) {
   while (!outgoing_.empty() && static_cast<std::int32_t>(now - outgoing_.front().due_ms) >= 0) {
     Outgoing& out = outgoing_.front();
     bool lost = false;
-    while (written_ < out.bytes.size()) {
-      const ssize_t n = write(master_, out.bytes.data() + written_, out.bytes.size() - written_);
+    const std::size_t due = DueBytes(out);
+    while (written_ < due) {
+      const ssize_t n = write(master_, out.bytes.data() + written_, due - written_);
       if (n > 0) {
         written_ += static_cast<std::size_t>(n);
       } else if (n < 0 && errno == EINTR) {
@@ -230,6 +243,7 @@ void PtyHost::Send(std::uint32_t now) {
         return;
       }
     }
+    if (!lost && written_ < out.bytes.size()) return;  // the rest is not on the wire yet
     Trace(now, "->", out.bytes, lost ? "nobody has the port open: lost" : "");
     if (out.endless && !lost) {
       streaming_ = true;

@@ -32,6 +32,9 @@ class PtyHost {
   // Removes the link, if it still points at this pseudo-terminal.
   void RemoveLink();
 
+  // Replies go out one character time per byte at the client's baud rate (--line-speed).
+  void SendAtLineSpeed(bool on) { line_speed_ = on; }
+
  private:
   struct Outgoing {
     std::string bytes;
@@ -40,6 +43,7 @@ class PtyHost {
   };
 
   std::uint32_t Now() const;
+  std::size_t DueBytes(const Outgoing& out) const;
   void Hear(const std::uint8_t* data, std::size_t count, std::uint32_t now);
   void Send(std::uint32_t now);
   void Vanish(std::uint32_t now);
@@ -64,6 +68,7 @@ class PtyHost {
   std::size_t noise_bytes_ = 0;
   bool gone_ = false;
   bool blocked_ = false;  // the last write found the pty full
+  bool line_speed_ = false;
 };
 
 }  // namespace kelta

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     if (!options.quiet) Print(line);
     if (log) log << line << '\n' << std::flush;
   });
+  host.SendAtLineSpeed(options.line_speed);
 
   const std::string link = !options.link.empty()
                                ? options.link

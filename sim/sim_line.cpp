@@ -184,8 +184,16 @@ bool SimLine::Write(PortHandleType handle, const std::uint8_t* data, int count) 
     }
     const std::optional<ReaderReply> reply = reader.Feed(data[i], now);
     if (!reply) continue;
-    const std::uint32_t ready = now + reply->delay_ms;
-    for (char c : reply->bytes) port->incoming.push_back({static_cast<std::uint8_t>(c), ready});
+    std::uint32_t ready = now + reply->delay_ms;
+    const std::uint64_t character_us = CharacterTimeUs(port->line);
+    std::uint64_t wire_us = 0;
+    for (char c : reply->bytes) {
+      // Readable once its last bit is in.
+      if (line_speed_) wire_us += character_us;
+      const auto at = ready + static_cast<std::uint32_t>((wire_us + 999) / 1000);
+      port->incoming.push_back({static_cast<std::uint8_t>(c), at});
+    }
+    ready += static_cast<std::uint32_t>((wire_us + 999) / 1000);
     if (reply->endless) {
       port->streaming = true;
       port->stream_from_ms = ready;

@@ -51,6 +51,9 @@ class SimLine final : public SerialDevice {
   // Port `port` hangs up, as a converter pulled out or a pty whose other side closed:
   // the handle open on it reads kPortLost and fails its writes, and it no longer opens.
   void HangUp(int port);
+  // Replies come one character time per byte at the port's line settings, as on a wire;
+  // without it a reply is there whole at once.
+  void SendAtLineSpeed(bool on) { line_speed_ = on; }
 
   ReaderModel* Reader(int port);
   bool IsOpen(int port) const;
@@ -103,6 +106,7 @@ class SimLine final : public SerialDevice {
   std::vector<OpenRecord> opens_;
   PortHandleType next_handle_ = 100;
   OpenError last_open_error_;
+  bool line_speed_ = false;
 };
 
 }  // namespace kelta

@@ -1,5 +1,6 @@
 #include "sim/sim_options.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <optional>
@@ -11,9 +12,9 @@ namespace kelta {
 
 namespace {
 
+// Digits only (a signed type also takes a minus sign): no plus sign, no blanks.
 template <typename T>
 std::optional<T> Number(std::string_view text, int base = 10) {
-  if (!text.empty() && text[0] == '+') text.remove_prefix(1);
   T value{};
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
@@ -34,6 +35,23 @@ std::optional<SimTag> Tag(std::string_view text) {
   if (!id) return std::nullopt;
   tag.id = *id;
   return tag;
+}
+
+// Milliseconds the simulator can count to: its clock's differences are signed 32-bit.
+std::optional<std::uint32_t> Milliseconds(std::string_view text) {
+  const auto ms = Number<std::uint32_t>(text);
+  if (!ms || *ms > kMaxSimMs) return std::nullopt;
+  return ms;
+}
+
+// Reply text the framing carries: printable ASCII (no CR, LF or zero byte).
+bool ReplyText(std::string_view text, std::size_t length) {
+  return text.size() == length &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c <= 0x7E; });
+}
+
+bool Digits(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -77,6 +95,8 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& ou
       error = flag(out.faults.lower_case_checksum);
     } else if (name == "--stream") {
       error = flag(out.faults.endless_stream);
+    } else if (name == "--line-speed") {
+      error = flag(out.line_speed);
     } else if (!take()) {
       return name.rfind("--", 0) == 0 ? name + " needs a value (see --help)"
                                       : "unknown argument \"" + name + "\" (see --help)";
@@ -92,24 +112,24 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& ou
       if (!m) return bad("0 to 11 or a mode such as 19200,e,8,1");
       out.settings.mode_index = *m;
     } else if (name == "--serial") {
-      if (value.size() != 8) return bad("8 characters");
+      if (!ReplyText(value, 8)) return bad("8 printable ASCII characters");
       out.settings.serial = value;
     } else if (name == "--id") {
-      if (value.size() != 2 || !Number<int>(value)) return bad("2 decimal digits");
+      if (value.size() != 2 || !Digits(value)) return bad("2 decimal digits");
       out.settings.id = value;
     } else if (name == "--version") {
-      if (value.size() != 8) return bad("8 characters");
+      if (!ReplyText(value, 8)) return bad("8 printable ASCII characters");
       out.settings.version = value;
     } else if (name == "--tag") {
       const auto tag = Tag(value);
       if (!tag) return bad("a hexadecimal tag ID of up to 8 digits, optionally :N");
       out.tags.push_back(*tag);
     } else if (name == "--delay") {
-      const auto ms = Number<std::uint32_t>(value);
-      if (!ms) return bad("milliseconds");
+      const auto ms = Milliseconds(value);
+      if (!ms) return bad("milliseconds from 0 to 2147483647");
       out.faults.delay_ms = *ms;
     } else if (name == "--length-delta") {
-      const auto d = Number<int>(value);
+      const auto d = Number<int>(value.starts_with('+') ? value.substr(1) : value);
       if (!d || *d < -64 || *d > 64) return bad("-64 to 64");
       out.faults.length_delta = *d;
     } else if (name == "--garbage") {
@@ -123,13 +143,17 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& ou
       if (!n || *n < 1) return bad("a count of 1 or more");
       out.faults.answer_every = *n;
     } else if (name == "--vanish-after") {
-      const auto ms = Number<std::uint32_t>(value);
-      if (!ms) return bad("milliseconds");
+      const auto ms = Milliseconds(value);
+      if (!ms) return bad("milliseconds from 0 to 2147483647");
       out.faults.vanish_at_ms = *ms;
     } else if (name == "--only") {
-      if (value.empty()) return bad("command letters such as BV");
+      if (value.empty() ||
+          !std::all_of(value.begin(), value.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
+        return bad("command letters such as BV");
+      }
       out.faults.only = value;
     } else if (name == "--log") {
+      if (value.empty()) return bad("a file");
       out.log_file = value;
     } else {
       return "unknown option \"" + name + "\" (see --help)";
@@ -159,15 +183,18 @@ Where:
 The reader:
   --mode M            its port mode: 0 to 11, or one of 4800,n,8,1 4800,e,8,1
                       9600,n,8,1 ... 115200,e,8,1 (default 5, 19200,e,8,1)
-  --serial TEXT       its serial number, 8 characters (default QM880001)
+  --serial TEXT       its serial number, 8 printable ASCII characters (default
+                      QM880001)
   --id NN             its reader ID, 2 digits (default 01)
-  --version TEXT      its firmware version, 8 characters (default V2.10.04)
+  --version TEXT      its firmware version, 8 printable ASCII characters (default
+                      V2.10.04)
   --tag ID[:N]        a tag in range, ID in hexadecimal (up to 8 digits), heard
                       on every N-th tag poll (default every poll); repeatable
 
 Faults (they combine):
   --no-answer         never answer
-  --delay MS          answer MS milliseconds after the command ends
+  --delay MS          answer MS milliseconds after the command ends (MS up to
+                      2147483647)
   --bad-checksum      answer with a wrong checksum
   --lower-checksum    answer with the checksum in lower case
   --length-delta N    make every reply N characters longer (or shorter if N < 0)
@@ -178,8 +205,14 @@ Faults (they combine):
   --stream            answer the first command with a stream that never ends
   --every N           answer only every N-th command
   --vanish-after MS   disappear MS milliseconds after the start: the pseudo-
-                      terminal hangs up and the port no longer opens
+                      terminal hangs up and the port no longer opens (MS up
+                      to 2147483647)
   --only LETTERS      apply the faults only to these commands, e.g. BV or F
+
+The line:
+  --line-speed        send each byte of a reply one character time after the one
+                      before, at the baud rate the client set, as a real line does
+                      (a pseudo-terminal otherwise delivers a reply at once)
 
 Output:
   --log FILE          append the trace to FILE as well

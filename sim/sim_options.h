@@ -1,6 +1,7 @@
 // The command line of qm880-sim. Portable, so that its parsing is tested everywhere.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,14 @@ struct SimOptions {
   std::vector<SimTag> tags;
   ReaderFaults faults;
   std::string log_file;
+  bool line_speed = false;  // --line-speed: each byte one character time after the last
   bool quiet = false;
   bool help = false;
 };
+
+// The most milliseconds --delay and --vanish-after take: the simulator's clock compares
+// times by signed 32-bit differences.
+inline constexpr std::uint32_t kMaxSimMs = 0x7FFFFFFF;
 
 // Parses the arguments after the program name. Returns an error text, empty on success.
 std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& out);

@@ -172,8 +172,10 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent, const WindowFonts& 
       button->setDefault(row.default_button);
       if (row.kind == Kind::LanguageButton) {
         button->setFont(fonts.label);
+        // Red while it can be pressed; disabled, it greys out as its pictured neighbours do.
         QPalette palette = button->palette();
-        palette.setColor(QPalette::ButtonText, kRed);
+        palette.setColor(QPalette::Active, QPalette::ButtonText, kRed);
+        palette.setColor(QPalette::Inactive, QPalette::ButtonText, kRed);
         button->setPalette(palette);
       }
       if (row.picture != Picture::None) {
@@ -329,7 +331,14 @@ void TfrmModule::BuildLayout(const WindowFonts& fonts) {
   static_cast<QCheckBox*>(Control(Ctl::chkLock))->setChecked(true);
 
   // Keyboard order: the window's controls by their place; a group box's controls
-  // follow at the group box's place.
+  // follow at the group box's place. A control beyond the client area takes no focus:
+  // the keyboard would otherwise reach what the operator cannot see.
+  const QRect client(0, 0, kClientWidth, kClientHeight);
+  for (QWidget* control : controls_) {
+    if (!client.contains(QRect(control->mapTo(this, QPoint(0, 0)), control->size()))) {
+      control->setFocusPolicy(Qt::NoFocus);
+    }
+  }
   auto by_tab = [](const std::optional<Ctl>& parent) {
     std::vector<const ControlRow*> rows;
     for (const ControlRow& row : LayoutTable()) {
@@ -467,11 +476,24 @@ void TfrmModule::keyPressEvent(QKeyEvent* event) {
 void TfrmModule::SetBusy(bool on) {
   if (on) {
     tmrBusy->start();
-    setEnabled(false);
+    EnableWindow(false);
   } else {
-    setEnabled(true);
+    EnableWindow(true);
     tmrBusy->stop();
   }
+}
+
+// Qt takes the focus away from a window it disables and gives nothing back when the window
+// is enabled again: the control that had it gets it back here, as on Windows.
+void TfrmModule::EnableWindow(bool enabled) {
+  if (!enabled) {
+    if (isEnabled()) refocus_ = focusWidget();
+    setEnabled(false);
+    return;
+  }
+  setEnabled(true);
+  if (refocus_ && refocus_->isEnabled()) refocus_->setFocus();
+  refocus_ = nullptr;
 }
 
 void TfrmModule::tmrBusyTimer() {
@@ -524,7 +546,11 @@ void TfrmModule::btnRSSIClick() { SetRssiLevel(ctx_); }
 void TfrmModule::btnAddrClick() { SetAddress(ctx_); }
 void TfrmModule::btnFreqClick() { SetFrequency(ctx_); }
 void TfrmModule::btnChannelClick() { SetChannel(ctx_); }
-void TfrmModule::btnReadCardClick() { ReadCard(ctx_); }
+void TfrmModule::btnReadCardClick() {
+  // While reading runs the focus stays on the button, so Space or Enter ends reading.
+  Control(Ctl::btnReadCard)->setFocus();
+  ReadCard(ctx_);
+}
 void TfrmModule::tmrCardTimer() { CardTimerExpired(ctx_); }
 
 // ---------------------------------------------------------------------------------------
@@ -584,7 +610,7 @@ void TfrmModule::SetFill(Ctl ctl, Fill fill) {
 
 void TfrmModule::SetEnabled(Ctl ctl, bool enabled) { Control(ctl)->setEnabled(enabled); }
 
-void TfrmModule::SetWindowEnabled(bool enabled) { setEnabled(enabled); }
+void TfrmModule::SetWindowEnabled(bool enabled) { EnableWindow(enabled); }
 
 void TfrmModule::SetHourglass(bool on) {
   // One override at most, so that "off" always brings the normal cursor back.

@@ -5,6 +5,7 @@
 
 #include <QColor>
 #include <QLabel>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 
@@ -147,6 +148,7 @@ class TfrmModule : public QWidget, public ReaderView, public EventPump {
   void BuildLayout(const WindowFonts& fonts);
   void ConnectHandlers();
   void SetLanguage(int index, const char* flag);
+  void EnableWindow(bool enabled);
   void ShowPosition(Ctl scroll_bar, Ctl panel, const char* format);
   QString Msg(int no) const;
   QScrollBar* ScrollBar(Ctl ctl) const;
@@ -161,6 +163,8 @@ class TfrmModule : public QWidget, public ReaderView, public EventPump {
   bool shown_ = false;
   bool exit_requested_ = false;
   bool hourglass_ = false;
+  // The control that had the focus when the window was disabled.
+  QPointer<QWidget> refocus_;
 };
 
 }  // namespace kelta

@@ -39,8 +39,8 @@ constexpr std::uint32_t kSendMs = 9;
 constexpr int kIdleReadsToGiveUp = 121;
 
 struct Rig {
-  explicit Rig(std::uint32_t start = 0) : clock(start) {
-    EXPECT_TRUE(port.OpenPort(3, "19200,e,8,1"));
+  explicit Rig(std::uint32_t start = 0, const char* mode = "19200,e,8,1") : clock(start) {
+    EXPECT_TRUE(link.OpenPort(3, mode));
   }
 
   // A first exchange that leaves "PREV" in ReplyText; returns the time the next send starts.
@@ -208,14 +208,23 @@ TEST(SendCommand, AStreamingReplyIsNotCutOffAtTheLimit) {
   EXPECT_GT(rig.clock.Ticks() - kSendMs, kReplyWaitMs);
 }
 
-TEST(SendCommand, AGapAfterTheLimitEndsTheWait) {
+// Past the limit, the idle 1 ms reads after the last byte that end the wait: the first
+// of them, then more than two character times of the port's mode.
+TEST(SendCommand, AfterTheLimitAGapOfTwoCharacterTimesEndsTheWait) {
   const std::string reply = ReplyFrame(std::string(146, 'S'));
-  Rig rig;
-  rig.device.ms_per_read_byte = 1;
-  rig.device.Answer(100, reply.substr(0, 40), 1);
-  rig.device.Answer(100 + 40 + 1, reply.substr(40), 1);
-  EXPECT_FALSE(rig.link.SendCommand("A00B"));
-  EXPECT_EQ(rig.link.ReplyLength(), 40);
+  for (auto [mode, reads_to_end] :
+       {std::pair{"115200,n,8,1", 2}, {"19200,e,8,1", 3}, {"4800,e,8,1", 6}}) {
+    for (const int gap : {reads_to_end - 1, reads_to_end}) {
+      SCOPED_TRACE(std::string(mode) + ", gap " + std::to_string(gap));
+      Rig rig(0, mode);
+      rig.device.ms_per_read_byte = 1;
+      rig.device.Answer(100, reply.substr(0, 40), 1);
+      rig.device.Answer(140 + static_cast<std::uint32_t>(gap), reply.substr(40), 1);
+      const bool whole = gap < reads_to_end;
+      EXPECT_EQ(rig.link.SendCommand("A00B"), whole);
+      EXPECT_EQ(rig.link.ReplyLength(), whole ? 150 : 40);
+    }
+  }
 }
 
 TEST(SendCommand, FailingReadsCountAsIdle) {

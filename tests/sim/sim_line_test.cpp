@@ -324,6 +324,19 @@ TEST_F(SimLineTest, AnEndlessStreamFlowsAtTheLineSpeed) {
   link.ClosePort();
 }
 
+// On a real line a reply arrives a character time per byte: at 4800 baud one that starts
+// shortly before the limit is still arriving when it passes.
+TEST_F(SimLineTest, ASlowReplyStillArrivingAtTheLimitIsReadWhole) {
+  constexpr int k4800Even = 1;
+  line.SendAtLineSpeed(true);
+  reader.Settings().mode_index = k4800Even;
+  reader.Faults().delay_ms = 110;
+  ASSERT_TRUE(Exchange("A00B", k4800Even));
+  EXPECT_EQ(link.ReplyText(), ReplyFrame("B011QM880001"));
+  // 16 characters of 11 bits at 4800 baud: 36.7 ms on the wire.
+  EXPECT_EQ(took, kFrameEndMs + 110 + 37);
+}
+
 TEST_F(SimLineTest, AReaderThatVanishes) {
   reader.Faults().vanish_at_ms = 1000;
   ASSERT_TRUE(Exchange("A00B"));

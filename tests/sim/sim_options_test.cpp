@@ -37,6 +37,7 @@ TEST(SimOptions, TakesTheReaderAndItsFaults) {
                              "9000",
                              "--burst",
                              "1100",
+                             "--line-speed",
                              "--quiet"},
                             o),
             "");
@@ -55,6 +56,7 @@ TEST(SimOptions, TakesTheReaderAndItsFaults) {
   EXPECT_EQ(o.faults.answer_every, 2);
   EXPECT_EQ(o.faults.only, "BF");
   EXPECT_TRUE(o.faults.lower_case_checksum && o.faults.endless_stream && o.quiet);
+  EXPECT_TRUE(o.line_speed);
   EXPECT_EQ(o.faults.vanish_at_ms, 9000u);
   EXPECT_EQ(o.faults.burst, 1100);
 }
@@ -77,6 +79,16 @@ TEST(SimOptions, RefusesWhatItCannotUse) {
       {"--port", "3", "--stream=yes"},
       {"--port", "3", "--frobnicate"},
       {"--port", "3", "stray"},
+      {"--port", "+3"},
+      {"--port", "3", "--id", "-1"},
+      {"--port", "3", "--id", "+1"},
+      {"--port", "3", "--serial", "QM88000\r"},  // breaks the reply's frame
+      {"--port", "3", "--serial", "QM88000\n"},
+      {"--port", "3", "--version", "V2.10.\xC3\xA9"},
+      {"--port", "3", "--vanish-after", "3000000000"},  // beyond 2^31 ms
+      {"--port", "3", "--delay", "2147483648"},
+      {"--port", "3", "--tag", "+4D2"},
+      {"--port", "3", "--only", "bv"},
   };
   for (const auto& args : refused) {
     SimOptions o;
@@ -87,6 +99,8 @@ TEST(SimOptions, RefusesWhatItCannotUse) {
   SimOptions o;
   EXPECT_EQ(ParseSimOptions({"--help"}, o), "");
   EXPECT_TRUE(o.help);
+  EXPECT_EQ(ParseSimOptions({"--port", "3", "--delay", "2147483647", "--length-delta", "+64"}, o),
+            "");
 }
 
 }  // namespace

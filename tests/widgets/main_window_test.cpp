@@ -283,6 +283,30 @@ TEST_F(WindowTest, TheCurrentLanguagesButtonStoresItsNameAgain) {
   EXPECT_EQ(TextOf("pnMsg"), "Start Scan Reader!");
 }
 
+// What each button stores is what the next start reads: its texts come back.
+TEST_F(WindowTest, EachLanguageButtonsStoredNameBringsItsTextsBackAfterARestart) {
+  for (auto [button, flag, language] : {std::tuple{"btnGB", "ChineseGB", 1},
+                                        {"btnBIG5", "ChineseBIG5", 2},
+                                        {"btnEng", "English", 0}}) {
+    Start();
+    QTest::mouseClick(Find(button), Qt::LeftButton);
+    EXPECT_EQ(std::get<std::string>(store_.values.at("LanguageFlag")), flag);
+    window_.reset();
+    Start();
+    EXPECT_EQ(window_->windowTitle(), Msg(1, language)) << button;
+    EXPECT_EQ(TextOf("btnScan"), Msg(18, language)) << button;
+    window_.reset();
+  }
+}
+
+// Disabled (while tags are read) it greys out like the pictured language buttons.
+TEST_F(WindowTest, TheEnglishButtonIsRedOnlyWhileEnabled) {
+  Start();
+  const QPalette& english = Find("btnEng")->palette();
+  EXPECT_EQ(english.color(QPalette::Inactive, QPalette::ButtonText), QColor(255, 0, 0));
+  EXPECT_NE(english.color(QPalette::Disabled, QPalette::ButtonText), QColor(255, 0, 0));
+}
+
 TEST_F(WindowTest, BusyOffWithoutOnOnlyEnables) {
   Start();
   window_->SetFill(Ctl::shComm, Fill::Yellow);
@@ -488,11 +512,10 @@ TEST(PanelFrame, BorderAndBevelAtOneAndTwiceTheScale) {
 
 TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
   Start();
-  const char* kOrder[] = {"btnScan",     "sbID",       "btnID",    "cmbBaudRate", "btnBaudRate",
-                          "btnReadCard", "btnExit",    "btnReset", "sbRSSI",      "btnRSSI",
-                          "btnEng",      "btnGB",      "btnBIG5",  "chkLock",     "btnFactory",
-                          "sbAddr",      "btnAddr",    "sbFreq",   "btnFreq",     "sbChannel",
-                          "btnChannel",  "cmbWiegand", "cmbRS485", "btnMode"};
+  const char* kOrder[] = {"btnScan",     "sbID",     "btnID",    "cmbBaudRate", "btnBaudRate",
+                          "btnReadCard", "btnExit",  "btnReset", "sbRSSI",      "btnRSSI",
+                          "btnEng",      "btnGB",    "btnBIG5",  "chkLock",     "btnFactory",
+                          "cmbWiegand",  "cmbRS485", "btnMode"};
   QWidget* widget = Find("btnScan");
   for (const char* expected : kOrder) {
     EXPECT_EQ(widget->objectName(), expected);
@@ -502,6 +525,21 @@ TEST_F(WindowTest, KeyboardOrderFollowsTheLayoutWithGroupBoxesInPlace) {
              widget == window_.get());
   }
   EXPECT_EQ(widget->objectName(), "btnScan");  // and round again
+}
+
+// GroupBox1 lies beyond the right edge: Tab goes round the window without reaching it.
+TEST_F(WindowTest, TheTabChainStaysInsideTheWindow) {
+  Start();
+  QWidget* at = Find("btnScan");
+  int stops = 0;
+  do {
+    QTest::keyClick(at, Qt::Key_Tab);
+    at = window_->focusWidget();
+    ASSERT_NE(at, nullptr);
+    EXPECT_TRUE(window_->rect().contains(QRect(at->mapTo(window_.get(), QPoint()), at->size())))
+        << at->objectName().toStdString();
+  } while (++stops < 100 && at != Find("btnScan"));
+  EXPECT_EQ(stops, 18);
 }
 
 TEST_F(WindowTest, EnterPressesTheDefaultButtonFromTheCheckBox) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
@@ -59,7 +60,11 @@ class MemoryStore final : public SettingsStore {
 class RecordingTone final : public Tone {
  public:
   std::vector<std::pair<unsigned, unsigned>> beeps;
-  void Beep(unsigned hz, unsigned ms) override { beeps.emplace_back(hz, ms); }
+  std::function<void(unsigned hz, unsigned ms)> on_beep;  // what happens meanwhile
+  void Beep(unsigned hz, unsigned ms) override {
+    beeps.emplace_back(hz, ms);
+    if (on_beep) on_beep(hz, ms);
+  }
 };
 
 class StillClock final : public Clock {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <memory>
@@ -95,6 +96,57 @@ TEST_F(WindowReaderTest, TagReadingEndsOnTheNestedSecondPress) {
             tone_.beeps.end());
   EXPECT_EQ(tone_.beeps.back(), (std::pair{1000u, 300u}));
   EXPECT_FALSE(line_.IsOpen(3));
+}
+
+// The focus comes back to the control that had it before the window was disabled, and
+// stays on the reading button while tags are read: the keys alone start and end reading.
+TEST_F(WindowReaderTest, TheFocusComesBackAfterAnActionAndStaysOnTheReadingButton) {
+  for (const char* name : {"btnScan", "btnID"}) {  // busy state; window disabled directly
+    Button(name)->setFocus();
+    QTest::keyClick(Button(name), Qt::Key_Space);
+    EXPECT_EQ(window_->focusWidget(), Button(name)) << TextOf("pnMsg");
+  }
+  QPushButton* reading = Button("btnReadCard");
+  reading->setFocus();
+  QWidget* focus_while_reading = nullptr;
+  QTimer::singleShot(0, window_.get(), [&] {
+    focus_while_reading = window_->focusWidget();
+    QTest::keyClick(reading, Qt::Key_Space);
+  });
+  QTest::keyClick(reading, Qt::Key_Space);
+  EXPECT_EQ(focus_while_reading, reading);
+  EXPECT_EQ(window_->focusWidget(), reading);
+}
+
+// Presses after the cancelling one, also during the closing beep (which the system's tone
+// waits out), start nothing while the port is held and enable nothing before it closes.
+TEST_F(WindowReaderTest, PressesAfterTheCancellingOneAreIgnoredUntilReadingHasEnded) {
+  Button("btnScan")->click();
+  const std::string message = TextOf("pnMsg");
+  bool exit_enabled_while_reading = true;
+  int ignored = 0;
+  auto press_again = [&] {
+    QTimer::singleShot(0, window_.get(), [&] {
+      if (!window_->Context().TagReadLoop) return;  // too late: it would start reading
+      exit_enabled_while_reading = Button("btnExit")->isEnabled();
+      ++ignored;
+      Button("btnReadCard")->click();
+    });
+  };
+  QTimer::singleShot(0, window_.get(), [&] {
+    Button("btnReadCard")->click();
+    press_again();  // in the next pass of the same pause
+  });
+  tone_.on_beep = [&](unsigned hz, unsigned ms) {
+    if (hz == 1000 && ms == 300) press_again();
+  };
+  Button("btnReadCard")->click();
+  tone_.on_beep = nullptr;
+  QCoreApplication::processEvents();
+  EXPECT_EQ(ignored, 2);
+  EXPECT_FALSE(exit_enabled_while_reading);
+  EXPECT_EQ(TextOf("pnMsg"), message);
+  EXPECT_FALSE(window_->Context().TagReadActive);
 }
 
 }  // namespace
