@@ -410,13 +410,16 @@ int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool
               {"message", view_.Text(Ctl::pnMsg)}};
   if (options_.explain) Explain(report, doc);
   doc["port_lost"] = result.port_lost;
-  // The port went away under the operation: that, not the reader, is what to fix.
-  if (result.port_lost && (!result.found || !result.ready)) {
+  const bool one_port = named_port_ > 0 || !walked;
+  // The port went away under the operation: that, not the reader, is what to fix. A walk
+  // passes a lost port over like one that did not open; it fails on the lost port only
+  // when the reader had answered there.
+  if (result.port_lost &&
+      (result.found ? !result.ready && result.lost_port == result.port : one_port)) {
     return Finish(doc, kExitNoPort, view_.Text(Ctl::pnMsg) + ": " + LostProblem(result.lost_port));
   }
   if (!result.found) {
     // One port named and it never opened: the port is the problem, not the reader.
-    const bool one_port = named_port_ > 0 || !walked;
     if (one_port && !report.AnyOpened() && !report.Ports().empty()) {
       const ScanReport::Port& p = report.Ports().back();
       return Finish(doc, kExitNoPort,
