@@ -108,9 +108,9 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
                                      "(instead of the stored one)")
                           ->type_name("N")
                           ->check(WholeRange(1, 255));
-  app.add_option("--device", o.device,
+  app.add_option("--device", o.devices,
                  "any serial device, e.g. a /dev/serial/by-id/... name (instead of the stored "
-                 "port)")
+                 "port); scan --every takes it more than once")
       ->type_name("PATH")
       ->excludes(port);
   app.add_option("--mode", raw.mode,
@@ -137,6 +137,10 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
                               "--port/--device); stores the place found");
   scan->add_flag("--all-modes", o.all_modes,
                  "try all twelve port modes on each port, not only the stored one");
+  scan->add_flag("--every", o.every,
+                 "every reader at once: all ports (and each --device) walked at the same time, "
+                 "one line per reader found; the place is stored only when exactly one "
+                 "answers");
   scan->add_flag("--explain", o.explain,
                  "tell port by port and mode by mode what happened, and what to do about it");
 
@@ -423,6 +427,11 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   }
 
   options.command = app.get_subcommands().front()->get_name();
+  if (options.devices.size() > 1 && !(options.command == "scan" && options.every)) {
+    err << kProgram << ": --device: only scan --every takes more than one device\n";
+    return kExitUsage;
+  }
+  if (!options.devices.empty()) options.device = options.devices.front();
   if (!raw.port.empty()) options.port = static_cast<int>(*WholeNumber(raw.port));
   if (!raw.mode.empty()) options.mode_index = BaudRateIndex(raw.mode);
   if (!raw.lang.empty()) options.language = IndexIn(kLanguages, raw.lang);

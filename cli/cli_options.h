@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelta::cli {
 
@@ -14,9 +15,10 @@ struct CliOptions {
   std::string command;  // "ports", "scan", "info", "set-id", ..., "read-tags"
 
   // Every command.
-  std::optional<int> port;        // --port N
-  std::string device;             // --device PATH
-  std::optional<int> mode_index;  // --mode MODE, as its index in the baud-rate table
+  std::optional<int> port;           // --port N
+  std::string device;                // --device PATH (the first, when it repeats)
+  std::vector<std::string> devices;  // every --device, which only scan --every takes twice
+  std::optional<int> mode_index;     // --mode MODE, as its index in the baud-rate table
   bool json = false;
   std::optional<int> language;  // --lang, as the catalogue's column
   bool no_store = false;
@@ -26,6 +28,7 @@ struct CliOptions {
   // scan
   bool all_modes = false;
   bool explain = false;
+  bool every = false;
 
   // The value of set-id, set-rssi, set-address, set-frequency and set-channel.
   int value = 0;

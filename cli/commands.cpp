@@ -9,6 +9,7 @@
 #include "catalogue/catalogue.h"
 #include "cli/cli_view.h"
 #include "cli/line_trace.h"
+#include "cli/scan_every.h"
 #include "cli/scan_report.h"
 #include "cli/tag_log.h"
 #include "link/command_set.h"
@@ -398,8 +399,12 @@ int Session::Scan() {
   ctx_.events = &report;
   ScanScope scope;
   if (named_port_ > 0) scope.first_port = scope.last_port = named_port_;
+  // More than one port: walked all at once, each on a link of its own.
+  SystemLinks links(*this, options_.trace, err_);
+  if (named_port_ == 0) ctx_.links = &links;
   const ScanResult result = ScanReader(ctx_, scope);
   ctx_.events = nullptr;
+  ctx_.links = nullptr;
   return ReportScan(result, report, true);
 }
 
@@ -636,6 +641,7 @@ int Ports(const CliOptions& options, std::FILE* out) {
 int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err) {
   if (options.command == "ports") return Ports(options, out);
   CatchInterrupts();
+  if (options.command == "scan" && options.every) return ScanEvery(options, out, err);
   Session session(options, out, err);
   try {
     if (options.command == "scan") return session.Scan();

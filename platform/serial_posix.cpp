@@ -327,7 +327,8 @@ class PosixSerialDevice final : public SerialDevice {
     return kInvalidPortHandle;
   }
 
-  // Read time-out per open descriptor; all calls come from the window's thread.
+  // Read time-out per open descriptor; an instance serves one thread (a link on another
+  // thread gets its own from NewSystemSerialDevice).
   std::unordered_map<int, std::uint32_t> read_wait_ms_;
   OpenError last_open_error_;
 };
@@ -344,6 +345,10 @@ std::string DefaultDevice(int number) {
 SerialDevice& SystemSerialDevice() {
   static PosixSerialDevice device;
   return device;
+}
+
+std::unique_ptr<SerialDevice> NewSystemSerialDevice() {
+  return std::make_unique<PosixSerialDevice>();
 }
 
 OpenError OpenErrorOf(int system_code) {
@@ -387,7 +392,7 @@ int PortNumberOfDevice(const std::string& device) {
 // The target of a link is returned as the link names it, made absolute against the ports
 // folder; a link to a link is followed by open() itself.
 std::string PortDeviceName(int number) {
-  if (const std::string* device = PortDeviceOverride(number)) return *device;
+  if (const auto device = PortDeviceOverride(number)) return *device;
   if (number < 1) return {};
   const std::string folder = ConfigDir() + "/ports";
   const std::string link = folder + "/com" + std::to_string(number);

@@ -13,6 +13,8 @@
 
 namespace kelta {
 
+class LinkMaker;
+
 struct ReaderContext {
   ReaderLink& link;
   Clock& clock;
@@ -27,6 +29,9 @@ struct ReaderContext {
   bool TagReadActive = false;
   // Told of each step; none by default (the window needs none).
   ReaderEvents* events = nullptr;
+  // Set: discovery walks its ports all at once, each on a link of its own made here; none
+  // by default (the window walks one port after another).
+  LinkMaker* links = nullptr;
 
   // Catalogue message `no` in the current language, as UTF-8.
   std::string Msg(int no) const;
