@@ -15,10 +15,11 @@ struct CliOptions {
   std::string command;  // "ports", "scan", "info", "set-id", ..., "read-tags"
 
   // Every command.
-  std::optional<int> port;           // --port N
-  std::string device;                // --device PATH (the first, when it repeats)
-  std::vector<std::string> devices;  // every --device, which only scan --every takes twice
-  std::optional<int> mode_index;     // --mode MODE, as its index in the baud-rate table
+  std::optional<int> port;        // --port N
+  std::string device;             // --device PATH
+  std::optional<int> mode_index;  // --mode MODE, as its index in the baud-rate table
+  // Every --device given (device is the first): only scan --every takes more than one.
+  std::vector<std::string> devices;
   bool json = false;
   std::optional<int> language;  // --lang, as the catalogue's column
   bool no_store = false;
