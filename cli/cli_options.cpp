@@ -20,6 +20,7 @@ constexpr int kWidth = 79;
 // converted once parsing has passed.
 struct RawOptions {
   std::string port, mode, lang, value, baud, wiegand, rs485, count, seconds, format = "text";
+  std::string silence;
 };
 
 // The values an option takes from a short list: checked by the parser, offered by the
@@ -191,20 +192,29 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   read->add_option("--count", raw.count, "end after N tag lines")
       ->type_name("N")
       ->check(WholeRange(1, 999999999));
-  read->add_option("--seconds", raw.seconds, "end after S seconds")
-      ->type_name("S")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            char* end = nullptr;
-            const double s = std::strtod(text.c_str(), &end);
-            if (!text.empty() && end == text.c_str() + text.size() && s > 0 && s < 1e7) return {};
-            return "must be a number of seconds above 0" + Got(text);
-          },
-          "", "seconds"));
+  const CLI::Validator seconds(
+      [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double s = std::strtod(text.c_str(), &end);
+        if (!text.empty() && end == text.c_str() + text.size() && s > 0 && s < 1e7) return {};
+        return "must be a number of seconds above 0" + Got(text);
+      },
+      "", "seconds");
+  read->add_option("--seconds", raw.seconds, "end after S seconds")->type_name("S")->check(seconds);
   read->add_flag("--unique", o.unique, "print each tag once");
   read->add_option("--format", raw.format, "the lines' format (default text)")
       ->type_name(Joined(kFormats, "|"))
       ->check(OneOf(kFormats));
+  CLI::Option* reconnect = read->add_flag(
+      "--reconnect", o.reconnect,
+      "keep reading when the port is lost or the reader falls silent: close the port, wait "
+      "for the device to come back by the same path (1 s, doubling to 30 s between tries), "
+      "probe it and read on; with --format jsonl each loss and return is an event line");
+  read->add_option("--silence", raw.silence,
+                   "with --reconnect: no reply for S seconds counts as a lost reader (default 5)")
+      ->type_name("S")
+      ->check(seconds)
+      ->needs(reconnect);
 }
 
 std::string Synopsis(const CLI::App& command) {
@@ -441,6 +451,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   if (!raw.wiegand.empty()) options.wiegand_index = IndexIn(kWiegandBits, raw.wiegand);
   if (!raw.count.empty()) options.count = *WholeNumber(raw.count);
   if (!raw.seconds.empty()) options.seconds = std::strtod(raw.seconds.c_str(), nullptr);
+  if (!raw.silence.empty()) options.silence = std::strtod(raw.silence.c_str(), nullptr);
   options.format = raw.format == "csv"     ? TagFormat::Csv
                    : raw.format == "jsonl" ? TagFormat::Jsonl
                                            : TagFormat::Text;

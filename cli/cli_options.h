@@ -42,6 +42,8 @@ struct CliOptions {
   std::optional<double> seconds;
   bool unique = false;
   TagFormat format = TagFormat::Text;
+  bool reconnect = false;
+  double silence = 5;  // seconds without a reply that count as a lost reader
 };
 
 // Exit codes, the same for every command.

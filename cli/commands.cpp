@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "catalogue/catalogue.h"
 #include "cli/cli_view.h"
 #include "cli/line_trace.h"
+#include "cli/reconnect.h"
 #include "cli/scan_every.h"
 #include "cli/scan_report.h"
 #include "cli/tag_log.h"
@@ -541,17 +543,34 @@ int Session::ReadTags() {
   const std::uint32_t started = SystemClock().Ticks();
   const auto limit_ms =
       options_.seconds ? static_cast<std::uint32_t>(*options_.seconds * 1000.0) : 0u;
-  on_pass_ = [&] {
-    if (Interrupted() || (options_.seconds && SystemClock().Ticks() - started >= limit_ms)) {
-      cancel();
-    }
+  const auto done = [&] {
+    return Interrupted() || (options_.seconds && SystemClock().Ticks() - started >= limit_ms);
   };
+  on_pass_ = [&] {
+    if (done()) cancel();
+  };
+  std::optional<Reconnector> reconnector;
+  if (options_.reconnect) {
+    std::function<void(const std::string&)> events;
+    if (options_.format == TagFormat::Jsonl && !options_.json)
+      events = [this](const std::string& line) { Print(out_, line); };
+    reconnector.emplace(
+        ctx_, static_cast<std::uint32_t>(options_.silence * 1000.0),
+        [this] { return PlaceName(settings_.ScanCommNo); }, err_, events, done);
+  }
   TagEvents events([&](const TagPoll& poll) {
     const bool written = log.Poll(poll, std::chrono::system_clock::now());
     if (!written || (options_.count && log.Lines() >= *options_.count)) cancel();
+    if (reconnector && reconnector->Polled(poll)) cancel();
   });
   ctx_.events = &events;
-  const CommandResult result = ReadCard(ctx_);
+  const auto read_round = [&] {
+    cancelled = false;
+    return ReadCard(ctx_);
+  };
+  const CommandResult result =
+      reconnector ? reconnector->Run(read_round, [](const CommandResult&) { return false; })
+                  : ReadCard(ctx_);
   ctx_.events = nullptr;
   on_pass_ = nullptr;
 

@@ -1,15 +1,21 @@
 // qm880ctl on a gateway: several readers on several ports, against qm880-sim processes in a
 // configuration folder of the test's own (the ports without a simulator lead nowhere).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/settings_store.h"
@@ -103,6 +109,82 @@ INSTANTIATE_TEST_SUITE_P(Cli, ScanEvery,
                                          EveryCase{"One", {{4, 2}}, 4, 0},
                                          EveryCase{"TwoInDifferentModes", {{2, 8}, {9, 0}}, 0, 0}),
                          testing::PrintToStringParamName());
+
+std::vector<std::string> LinesOf(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Waits up to ten seconds for `ready` to hold on the lines of `file`.
+template <class Ready>
+bool AwaitLines(const fs::path& file, Ready ready) {
+  for (int i = 0; i < 1000; ++i) {
+    if (ready(LinesOf(file))) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& text) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(text) != std::string::npos;
+  }));
+}
+
+// The simulator killed (a converter pulled out) and started again on the same link while
+// tags are read: reading goes on, the loss and the return as events in order among the tag
+// lines, none lost or doubled, and Ctrl+C ends it with the summary.
+TEST_F(Gateway, ReadingWithReconnectSurvivesTheSimulatorKilledAndStartedAgain) {
+  constexpr int kPort = 3;
+  StartSim(kPort, {"--tag", "000004D2"});
+  const fs::path out = home_ / "out";
+  const fs::path err = home_ / "err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    execl(KELTA_QM880CTL, KELTA_QM880CTL, "--port", "3", "--no-store", "read-tags", "--reconnect",
+          "--silence", "1", "--format", "jsonl", nullptr);
+    _exit(98);
+  }
+  const auto tags = [](const std::vector<std::string>& lines) { return Count(lines, "\"tag\""); };
+  ASSERT_TRUE(AwaitLines(out, [&](const auto& lines) { return tags(lines) >= 3; }));
+  kill(sims_.back()->Pid(), SIGKILL);
+  sims_.clear();
+  ASSERT_TRUE(AwaitLines(out, [](const auto& lines) { return Count(lines, "\"lost\"") == 1; }));
+  StartSim(kPort, {"--tag", "000004D2"});
+  ASSERT_TRUE(AwaitLines(out, [&](const auto& lines) {
+    return Count(lines, "\"resumed\"") == 1 &&
+           tags(std::vector<std::string>(
+               std::find_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("resumed") != l.npos; }),
+               lines.end())) >= 3;
+  }));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> lines = LinesOf(out);
+  std::vector<std::string> kinds;
+  std::string last_time;
+  for (const std::string& line : lines) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    const std::string kind = j.contains("event") ? j["event"].get<std::string>() : "tag";
+    if (kinds.empty() || kinds.back() != kind) kinds.push_back(kind);
+    EXPECT_GT(j["time"].get<std::string>(), last_time) << line;  // none written twice
+    last_time = j["time"];
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"tag", "lost", "resumed", "tag"}));
+  // Every tag heard has its line: the summary counts as many.
+  std::stringstream summary;
+  summary << std::ifstream(err).rdbuf();
+  EXPECT_NE(summary.str().find("tags " + std::to_string(tags(lines)) + " "), std::string::npos)
+      << summary.str();
+}
 
 }  // namespace
 }  // namespace kelta
