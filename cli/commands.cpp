@@ -84,6 +84,8 @@ const char* FailureName(OpenFailure kind) {
       return "busy";
     case OpenFailure::NotSerial:
       return "not-serial";
+    case OpenFailure::InUse:
+      return "in-use";
     case OpenFailure::Other:
       break;
   }
@@ -134,6 +136,8 @@ std::string OpenProblem(const OpenError& error, const std::string& device) {
     }
     case OpenFailure::NotSerial:
       return "not a serial port" + (error.text.empty() ? "" : " (" + error.text + ")");
+    case OpenFailure::InUse:
+      return (error.text.empty() ? std::string("in use elsewhere") : error.text) + "; left alone";
     case OpenFailure::None:
     case OpenFailure::Other:
       break;
@@ -172,6 +176,8 @@ class Session final : public EventPump {
   int Finish(json doc, int code, const std::string& failure);
   int ExitCodeOf(const CommandResult& result) const;
   std::string FailureOf(const CommandResult& result) const;
+  // Port `number` hung up or failed while in use.
+  std::string LostProblem(int number) const;
   bool CanStore() const { return !options_.no_store && !stand_in_; }
 
   const CliOptions& options_;
@@ -227,6 +233,10 @@ Session::Session(const CliOptions& options, std::FILE* out, std::FILE* err)
            CanStore() ? *store_ : static_cast<SettingsStore&>(no_store_)} {
   LoadSettings(*store_, settings_);
   loaded_ = settings_;
+  // Messages name a device given by --device by its path, not by the stand-in number.
+  ctx_.port_device = [this](int number) {
+    return stand_in_ && number == kStandInPort ? PortDeviceName(number) : std::string();
+  };
   if (options.language) settings_.LanguageIndex = *options.language;
   if (named_port_ > 0) settings_.ScanCommNo = named_port_;
   if (options.mode_index) {
@@ -266,6 +276,12 @@ json Session::PlaceJson() const {
   return place;
 }
 
+std::string Session::LostProblem(int number) const {
+  return PlaceName(number) +
+         " was lost: the device hung up or went away (converter removed, cable pulled, "
+         "device gone)";
+}
+
 int Session::Finish(json doc, int code, const std::string& failure) {
   if (options_.json) {
     doc["exit_code"] = code;
@@ -303,6 +319,9 @@ void Session::Explain(const ScanReport& report, json& doc) const {
         case ScanReport::Heard::Silent:
           text = "silent";
           break;
+        case ScanReport::Heard::Lost:
+          text = "the port was lost (hung up or gone)";
+          break;
         case ScanReport::Heard::WrongLength:
           text = "bytes heard but no valid reply (wrong length: " + std::to_string(m.reply_length) +
                  " bytes where the reader's are 16)";
@@ -317,7 +336,8 @@ void Session::Explain(const ScanReport& report, json& doc) const {
           text = "bytes heard but no valid reply (no reply frame in them)";
           break;
       }
-      if (m.heard != ScanReport::Heard::Found && m.heard != ScanReport::Heard::Silent) {
+      if (m.heard != ScanReport::Heard::Found && m.heard != ScanReport::Heard::Silent &&
+          m.heard != ScanReport::Heard::Lost) {
         text += ": most likely another port mode or another device";
       }
       if (!options_.json) {
@@ -339,6 +359,11 @@ int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool
               {"ready", result.ready},
               {"message", view_.Text(Ctl::pnMsg)}};
   if (options_.explain) Explain(report, doc);
+  doc["port_lost"] = result.port_lost;
+  // The port went away under the operation: that, not the reader, is what to fix.
+  if (result.port_lost && (!result.found || !result.ready)) {
+    return Finish(doc, kExitNoPort, view_.Text(Ctl::pnMsg) + ": " + LostProblem(result.lost_port));
+  }
   if (!result.found) {
     // One port named and it never opened: the port is the problem, not the reader.
     const bool one_port = named_port_ > 0 || !walked;
@@ -428,6 +453,7 @@ int Session::Info() {
 }
 
 int Session::ExitCodeOf(const CommandResult& result) const {
+  if (result.port_lost) return kExitNoPort;
   switch (result.outcome) {
     case Outcome::Success:
       return kExitDone;
@@ -446,6 +472,7 @@ std::string Session::FailureOf(const CommandResult& result) const {
     case kExitDone:
       return {};
     case kExitNoPort:
+      if (result.port_lost) return message + ": " + LostProblem(settings_.ScanCommNo);
       return message + ": " + PlaceName(settings_.ScanCommNo) + " cannot be opened: " +
              OpenProblem(result.open_error, PortDeviceName(settings_.ScanCommNo));
     case kExitNoReader:
@@ -501,7 +528,8 @@ int Session::SettingsCommand() {
               {"message", view_.Text(Ctl::pnMsg)}};
   if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
   const int code = ExitCodeOf(result);
-  if (code == kExitNoPort)
+  doc["port_lost"] = result.port_lost;
+  if (code == kExitNoPort && !result.port_lost)
     doc["open_error"] = OpenErrorJson(result.open_error, PortDeviceName(settings_.ScanCommNo));
   if (code == kExitDone && !options_.json) Print(out_, view_.Text(Ctl::pnMsg));
   // The window keeps an accepted mode in memory; a run of this program ends here, so the
@@ -560,7 +588,10 @@ int Session::ReadTags() {
   }
   TagEvents events([&](const TagPoll& poll) {
     const bool written = log.Poll(poll, std::chrono::system_clock::now());
-    if (!written || (options_.count && log.Lines() >= *options_.count)) cancel();
+    // A lost port ends reading at once: no poll can be answered any more.
+    if (!written || poll.port_lost || (options_.count && log.Lines() >= *options_.count)) {
+      cancel();
+    }
     if (reconnector && reconnector->Polled(poll)) cancel();
   });
   ctx_.events = &events;
@@ -569,20 +600,29 @@ int Session::ReadTags() {
     return ReadCard(ctx_);
   };
   const CommandResult result =
-      reconnector ? reconnector->Run(read_round, [](const CommandResult&) { return false; })
+      reconnector ? reconnector->Run(read_round, [](const CommandResult& r) { return r.port_lost; })
                   : ReadCard(ctx_);
   ctx_.events = nullptr;
   on_pass_ = nullptr;
 
   json doc = {{"command", "read-tags"}};
-  const int code = ExitCodeOf(result);
+  int code = ExitCodeOf(result);
   if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
-  if (code == kExitDone) {
+  if (code == kExitDone || result.port_lost) {
     std::string summary = log.Summary();
     summary.pop_back();  // Print ends the line
     Print(err_, "qm880ctl: read-tags: " + summary);
     doc.update(log.Json());
-    return Finish(doc, code, {});
+    doc["port_lost"] = result.port_lost;
+    std::string failure;
+    if (result.port_lost) {
+      failure = LostProblem(settings_.ScanCommNo);
+    } else if (log.Polls() > 0 && log.Replies() == 0 && !options_.reconnect) {
+      code = kExitNoReader;
+      failure = "no reader answered at " + PlaceName(settings_.ScanCommNo) + " in " +
+                settings_.ScanBaudRate + "; qm880ctl scan looks for it";
+    }
+    return Finish(doc, code, failure);
   }
   // The operation writes the reason to the message line: "Open COM : 3 Error", or "Start
   // Scan Reader!".

@@ -71,6 +71,8 @@ std::string OpenText(const OpenError& error) {
       return "held by another program";
     case OpenFailure::NotSerial:
       return "not a serial port";
+    case OpenFailure::InUse:
+      return (error.text.empty() ? std::string("in use elsewhere") : error.text) + "; left alone";
     case OpenFailure::None:
     case OpenFailure::Other:
       break;

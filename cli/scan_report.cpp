@@ -33,6 +33,8 @@ void ScanReport::ScanProbed(int port, const std::string& mode, bool found, const
   Heard heard = Heard::Silent;
   if (found) {
     heard = Heard::Found;
+  } else if (wait.lost) {
+    heard = Heard::Lost;
   } else {
     switch (wait.heard) {
       case ReplyHeard::Valid:  // but not the 16 bytes of reader information
@@ -65,6 +67,8 @@ const char* ScanReport::Name(Heard heard) {
   switch (heard) {
     case Heard::Found:
       return "found";
+    case Heard::Lost:
+      return "port-lost";
     case Heard::WrongLength:
       return "wrong-length";
     case Heard::BadChecksum:

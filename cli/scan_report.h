@@ -13,7 +13,7 @@ namespace kelta::cli {
 class ScanReport final : public ReaderEvents {
  public:
   // What the probes in one mode on one port came to, the most telling first.
-  enum class Heard { Found, WrongLength, BadChecksum, Unfinished, NoFrame, Silent };
+  enum class Heard { Found, Lost, WrongLength, BadChecksum, Unfinished, NoFrame, Silent };
 
   struct Mode {
     std::string mode;

@@ -29,6 +29,8 @@ class TagLog {
   bool Poll(const TagPoll& poll, WallTime time);
   // Lines written (or kept) so far.
   long Lines() const { return static_cast<long>(reads_.size()); }
+  long Polls() const { return polls_; }
+  long Replies() const { return replies_; }
 
   std::string Summary() const;
   nlohmann::json Json() const;

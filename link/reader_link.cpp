@@ -80,18 +80,25 @@ bool ReaderLink::SendCommand(std::string_view text) {
   const std::string h = ByteToHex(FrameChecksum(Bytes(text), n));
 
   port_.PurgePort();
-  port_.WriteByte(kCommandStart);
-  port_.WriteBytes(Bytes(text), n);
-  port_.WriteByte(static_cast<std::uint8_t>(h[0]));
-  port_.WriteByte(static_cast<std::uint8_t>(h[1]));
-  port_.WriteByte(kFrameEnd);
+  bool sent = port_.WriteByte(kCommandStart);
+  sent = port_.WriteBytes(Bytes(text), n) && sent;
+  sent = port_.WriteByte(static_cast<std::uint8_t>(h[0])) && sent;
+  sent = port_.WriteByte(static_cast<std::uint8_t>(h[1])) && sent;
+  sent = port_.WriteByte(kFrameEnd) && sent;
+  last_wait_.sent = sent;
 
   const std::uint32_t start = clock_.Ticks();
   std::uint32_t elapsed = 0;
   bool overrun = false;
   for (;;) {
     std::uint8_t b = 0;
-    if (port_.ReadByte(&b) > 0) {
+    const int got = port_.ReadByte(&b);
+    // Nothing more can come from a port that has gone: no use waiting out the time.
+    if (got == kPortLost) {
+      last_wait_.lost = true;
+      return GaveUp();
+    }
+    if (got > 0) {
       ++last_wait_.bytes;
       reply_buffer_[static_cast<std::size_t>(reply_length_)] = b;
       const bool wrapped = ++reply_length_ == kReplyBufferSize;

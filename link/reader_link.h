@@ -39,6 +39,10 @@ enum class ReplyHeard {
 struct ReplyWait {
   ReplyHeard heard = ReplyHeard::Nothing;
   std::uint32_t bytes = 0;  // every byte received, also past a wrap of the buffer
+  bool sent = true;         // every byte of the command frame went out
+  // The port was lost (hung up, failed, gone): the wait ended there, without waiting out
+  // its time.
+  bool lost = false;
 };
 
 class ReaderLink {

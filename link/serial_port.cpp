@@ -25,14 +25,16 @@ bool SerialPort::OpenPort(int number, std::string_view mode) {
   }
   last_open_error_ = {};
   open_ = true;
+  lost_ = false;
   device_.GetTimeouts(port_handle_, saved_timeouts_);
   port_timeouts_ = kPortTimeouts;
-  device_.SetTimeouts(port_handle_, port_timeouts_);
+  timeouts_set_ = device_.SetTimeouts(port_handle_, port_timeouts_);
   device_.ApplyMode(port_handle_, mode);
   return true;
 }
 
-// Gives the port back with the time-outs it had; its line settings stay. PortHandle keeps
+// Gives the port back with the time-outs it had (the device puts back its line settings).
+// Lost() keeps telling about this port until the next open. PortHandle keeps
 // its value, but nothing touches it again until the next open: on POSIX the number may
 // already belong to another file.
 void SerialPort::ClosePort() {
@@ -46,14 +48,17 @@ void SerialPort::PurgePort() {
   if (open_) device_.Purge(port_handle_);
 }
 
-void SerialPort::WriteByte(std::uint8_t byte) {
-  if (open_) device_.Write(port_handle_, &byte, 1);
+// The pauses stay whatever the write comes to: they pace the line, not the outcome.
+bool SerialPort::WriteByte(std::uint8_t byte) {
+  const bool written = open_ && !lost_ && device_.Write(port_handle_, &byte, 1);
   clock_.Sleep(kByteWritePauseMs);
+  return written;
 }
 
-void SerialPort::WriteBytes(const std::uint8_t* data, int count) {
-  if (open_ && count > 0) device_.Write(port_handle_, data, count);
+bool SerialPort::WriteBytes(const std::uint8_t* data, int count) {
+  const bool written = open_ && !lost_ && (count <= 0 || device_.Write(port_handle_, data, count));
   clock_.Sleep(kBlockWritePauseMs);
+  return written;
 }
 
 int SerialPort::ReadByte(std::uint8_t* place) {
@@ -62,7 +67,16 @@ int SerialPort::ReadByte(std::uint8_t* place) {
     clock_.Sleep(kPortTimeouts.ReadTotalTimeoutConstant);
     return 0;
   }
-  return device_.Read(port_handle_, place) == 1 ? 1 : 0;
+  if (lost_) return kPortLost;
+  const int got = device_.Read(port_handle_, place);
+  if (got == kPortLost) {
+    lost_ = true;
+    return kPortLost;
+  }
+  if (got == 1) return 1;
+  // A port that refused the time-outs may return at once; the wait is kept here instead.
+  if (!timeouts_set_) clock_.Sleep(kPortTimeouts.ReadTotalTimeoutConstant);
+  return 0;
 }
 
 }  // namespace kelta

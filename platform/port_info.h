@@ -50,4 +50,11 @@ std::vector<PortInfo> DescribePorts(const std::vector<int>& numbers);
 // A device given by name (or the device of a port number).
 PortInfo DescribeDevice(const std::string& device);
 
+// The other processes that have `device` open, as far as this user can see them; none on
+// Windows, where an open port cannot be opened again anyway.
+std::vector<PortHolder> PortHolders(const std::string& device);
+
+// Whether `device` is a console of the kernel (Linux: listed in /proc/consoles).
+bool IsSystemConsole(const std::string& device);
+
 }  // namespace kelta

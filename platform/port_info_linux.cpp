@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -187,6 +188,35 @@ PortInfo DescribeDevice(const std::string& device) {
   std::set<std::string> real;
   if (const std::string c = Canonical(device); !c.empty()) real.insert(c);
   return Describe(device, HolderIndex(real));
+}
+
+std::vector<PortHolder> PortHolders(const std::string& device) {
+  const std::string real = Canonical(device);
+  if (real.empty()) return {};
+  HolderIndex index({real});
+  const auto it = index.by_device.find(real);
+  return it == index.by_device.end() ? std::vector<PortHolder>{} : it->second;
+}
+
+// /proc/consoles: "ttyS0  -W- (EC p a)    4:64": the name, flags, and the device number.
+bool IsSystemConsole(const std::string& device) {
+  struct stat st {};
+  if (stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  std::ifstream consoles("/proc/consoles");
+  std::string line;
+  while (std::getline(consoles, line)) {
+    const std::size_t colon = line.rfind(':');
+    const std::size_t space = line.rfind(' ', colon);
+    if (colon == std::string::npos || space == std::string::npos) continue;
+    try {
+      const unsigned major_no = static_cast<unsigned>(std::stoul(line.substr(space + 1)));
+      const unsigned minor_no = static_cast<unsigned>(std::stoul(line.substr(colon + 1)));
+      if (major(st.st_rdev) == major_no && minor(st.st_rdev) == minor_no) return true;
+    } catch (const std::exception&) {
+      continue;  // a line of another form
+    }
+  }
+  return false;
 }
 
 }  // namespace kelta

@@ -13,13 +13,19 @@ namespace kelta {
 using PortHandleType = std::intptr_t;
 inline constexpr PortHandleType kInvalidPortHandle = -1;
 
+// What SerialDevice::Read returns for a port that has gone.
+inline constexpr int kPortLost = -1;
+
 // Why a port did not open, in terms the operator can act on.
 enum class OpenFailure {
   None,          // it opened
   NoDevice,      // no such device (nothing behind the name, or a link to nothing)
   NoPermission,  // this user may not open it for reading and writing
   Busy,          // another program holds it
-  NotSerial,     // it is there but is no serial port
+  // Left alone on purpose: it is the system's console, or another process has it open
+  // (OpenError::text names which). The system's ports refuse to open it at all.
+  InUse,
+  NotSerial,  // it is there but is no serial port
   Other,
 };
 
@@ -61,9 +67,12 @@ class SerialDevice {
   virtual bool ApplyMode(PortHandleType handle, std::string_view mode) = 0;
   // Aborts pending reads and writes and clears both queues.
   virtual bool Purge(PortHandleType handle) = 0;
-  // Writes all `count` bytes synchronously.
+  // Writes all `count` bytes synchronously. False when they did not all go out; a port
+  // that is lost also says so from then on in Read.
   virtual bool Write(PortHandleType handle, const std::uint8_t* data, int count) = 0;
-  // Reads at most one byte under the port's time-outs: 1, or 0 when none came.
+  // Reads at most one byte under the port's time-outs: 1, 0 when none came, or kPortLost
+  // at once when the port has hung up or failed for good (a converter pulled out, the
+  // other side of a pty closed). A port once lost stays lost until it is closed.
   virtual int Read(PortHandleType handle, std::uint8_t* place) = 0;
   virtual void Close(PortHandleType handle) = 0;
   // Why the last Open that returned kInvalidPortHandle failed. Devices that cannot

@@ -15,6 +15,18 @@
 // Reads use poll, not VMIN/VTIME, so what VMIN/VTIME hold while the channel has the port
 // only matters to whoever gets the port after it.
 //
+// Line settings: the whole termios as the port had it at open is put back at close, before
+// the exclusive claim is given up, so that a terminal or another program's port is not left
+// in the last mode tried.
+//
+// Ports in use: the system's console, and a device another process has open (as far as
+// /proc shows this user), are not opened at all (OpenFailure::InUse). A Windows port is
+// exclusive anyway; here, opening one under a getty or a terminal program would write the
+// probe frames into its session.
+//
+// A lost port: a hang-up (POLLHUP, end of file) or EIO/ENXIO/ENODEV marks the descriptor
+// lost; Read then says kPortLost at once and Write fails, until the close.
+//
 // Stop bits: termios has one switch, CSTOPB; with 5 data bits a UART sends 1.5 stop bits
 // for it, otherwise 2. So 1.5 is accepted only with 5 data bits and 2 only with 6 to 8, the
 // combinations a Windows port accepts.
@@ -37,8 +49,10 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/config_dir.h"
+#include "platform/port_info.h"
 #include "platform/port_mode.h"
 #include "platform/port_names.h"
 #include "platform/serial_device.h"
@@ -195,6 +209,24 @@ void SleepUntil(const timespec& deadline) {
   }
 }
 
+// Errors of a device that has gone: a USB converter pulled out, a pty whose other side
+// closed, a driver that failed.
+bool LostError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
+
+// Why the port behind `device` is left alone, empty when it is not: it is the kernel's
+// console, or another process has it open (of those this user can see).
+std::string UserOf(const std::string& device) {
+  if (IsSystemConsole(device)) return "the system's console";
+  const std::vector<PortHolder> holders = PortHolders(device);
+  if (holders.empty()) return {};
+  std::string text = holders.size() == 1 ? "held by process " : "held by processes ";
+  for (std::size_t i = 0; i < holders.size(); ++i) {
+    if (i > 0) text += ", ";
+    text += std::to_string(holders[i].pid) + " (" + holders[i].name + ")";
+  }
+  return text;
+}
+
 // A write that makes no progress for this long has failed: a serial line without flow
 // control always drains, so only a stuck device (a pty nobody reads) gets here.
 constexpr int kWriteStallMs = 2000;
@@ -204,6 +236,12 @@ class PosixSerialDevice final : public SerialDevice {
   PortHandleType Open(int number) override {
     const std::string name = PortDeviceName(number);
     if (name.empty()) return Failed(ENOENT);
+    // Opening a tty already raises its modem lines and may disturb whoever uses it, so a
+    // port in use elsewhere is left alone before the open, not after.
+    if (std::string user = UserOf(name); !user.empty()) {
+      last_open_error_ = {OpenFailure::InUse, 0, std::move(user)};
+      return kInvalidPortHandle;
+    }
     const int fd = ::open(name.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return Failed(errno);
     // The lock keeps out a second opener that passes TIOCEXCL (root, or a descriptor of
@@ -215,7 +253,12 @@ class PosixSerialDevice final : public SerialDevice {
       return Failed(error);
     }
     last_open_error_ = {};
-    read_wait_ms_[fd] = 0;
+    Handle& h = handles_[fd];
+    h = Handle{};
+    // The whole line as it was, for the close: whoever uses the port next gets it back
+    // in their mode, not in the last one tried here.
+    termios t{};
+    if (tcgetattr(fd, &t) == 0) h.saved = t;
     return fd;
   }
 
@@ -238,9 +281,12 @@ class PosixSerialDevice final : public SerialDevice {
         static_cast<cc_t>(std::min<std::uint32_t>(timeouts.ReadIntervalTimeout / 100u, 255u));
     t.c_cc[VMIN] =
         static_cast<cc_t>(std::min<std::uint32_t>(timeouts.ReadTotalTimeoutMultiplier, 255u));
-    if (tcsetattr(Fd(handle), TCSANOW, &t) != 0) return false;
-    read_wait_ms_[Fd(handle)] = timeouts.ReadTotalTimeoutConstant;
-    return true;
+    // The wait is this channel's own (Read polls), so it holds even where the port
+    // refuses the rest: a read never falls back to not waiting at all.
+    if (const auto it = handles_.find(Fd(handle)); it != handles_.end()) {
+      it->second.read_wait_ms = timeouts.ReadTotalTimeoutConstant;
+    }
+    return tcsetattr(Fd(handle), TCSANOW, &t) == 0;
   }
 
   bool ApplyMode(PortHandleType handle, std::string_view mode) override {
@@ -259,6 +305,7 @@ class PosixSerialDevice final : public SerialDevice {
   // other side to read, without a time-out, and the reply wait covers the line time anyway.
   bool Write(PortHandleType handle, const std::uint8_t* data, int count) override {
     const int fd = Fd(handle);
+    if (IsLost(fd)) return false;
     int done = 0;
     while (done < count) {
       const ssize_t n = ::write(fd, data + done, static_cast<std::size_t>(count - done));
@@ -271,18 +318,21 @@ class PosixSerialDevice final : public SerialDevice {
         pollfd p{fd, POLLOUT, 0};
         const int r = poll(&p, 1, kWriteStallMs);
         if (r < 0 && errno == EINTR) continue;
-        if (r <= 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+        if (r > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return MarkLost(fd);
+        if (r <= 0) return false;
         continue;
       }
+      if (n < 0 && LostError(errno)) return MarkLost(fd);
       return false;
     }
     return true;
   }
 
-  // Waits up to the read time-out for one byte. A port that has hung up or fails still
-  // takes its time-out (sleeping the rest), so a caller's polling loop never spins.
+  // Waits up to the read time-out for one byte. A hang-up or a failing device ends the
+  // wait at once as kPortLost: such a port gives nothing again.
   int Read(PortHandleType handle, std::uint8_t* place) override {
     const int fd = Fd(handle);
+    if (IsLost(fd)) return kPortLost;
     const timespec deadline = Plus(Now(), ReadWait(handle));
     for (;;) {
       timespec left = Remaining(deadline);
@@ -291,13 +341,23 @@ class PosixSerialDevice final : public SerialDevice {
       if (r < 0 && errno == EINTR) continue;
       if (r == 0) return 0;
       if (r > 0 && (p.revents & POLLIN) != 0) {
+        // Bytes that came before a hang-up are still read first.
         const ssize_t n = ::read(fd, place, 1);
         if (n == 1) return 1;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
           if (left.tv_sec == 0 && left.tv_nsec == 0) return 0;
           continue;
         }
+        // End of file on a tty: it was hung up.
+        if (n == 0 || LostError(errno)) {
+          MarkLost(fd);
+          return kPortLost;
+        }
+      } else if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        MarkLost(fd);
+        return kPortLost;
       }
+      // Anything else still takes the time-out, so that no caller's loop spins.
       SleepUntil(deadline);
       return 0;
     }
@@ -305,10 +365,14 @@ class PosixSerialDevice final : public SerialDevice {
 
   void Close(PortHandleType handle) override {
     const int fd = Fd(handle);
+    // The line settings go back while the port is still ours, before the claim is given up.
+    if (const auto it = handles_.find(fd); it != handles_.end() && it->second.saved) {
+      tcsetattr(fd, TCSANOW, &*it->second.saved);
+    }
     // The exclusive flag belongs to the tty, not to this descriptor: on a pty whose other
     // side stays open it would outlive the close and lock everybody out.
     ioctl(fd, TIOCNXCL);
-    read_wait_ms_.erase(fd);
+    handles_.erase(fd);
     ::close(fd);
   }
 
@@ -318,8 +382,19 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   std::uint32_t ReadWait(PortHandleType handle) const {
-    const auto it = read_wait_ms_.find(Fd(handle));
-    return it == read_wait_ms_.end() ? 0 : it->second;
+    const auto it = handles_.find(Fd(handle));
+    return it == handles_.end() ? 0 : it->second.read_wait_ms;
+  }
+
+  bool IsLost(int fd) const {
+    const auto it = handles_.find(fd);
+    return it != handles_.end() && it->second.lost;
+  }
+
+  // Always false, for the write that found the port lost.
+  bool MarkLost(int fd) {
+    if (const auto it = handles_.find(fd); it != handles_.end()) it->second.lost = true;
+    return false;
   }
 
   PortHandleType Failed(int error) {
@@ -327,9 +402,14 @@ class PosixSerialDevice final : public SerialDevice {
     return kInvalidPortHandle;
   }
 
-  // Read time-out per open descriptor; an instance serves one thread (a link on another
-  // thread gets its own from NewSystemSerialDevice).
-  std::unordered_map<int, std::uint32_t> read_wait_ms_;
+  struct Handle {
+    std::uint32_t read_wait_ms = 0;  // 0 for a port the channel has not set
+    std::optional<termios> saved;    // the line as it was at open
+    bool lost = false;
+  };
+  // Per open descriptor; an instance serves one thread (a link on another thread gets its
+  // own from NewSystemSerialDevice).
+  std::unordered_map<int, Handle> handles_;
   OpenError last_open_error_;
 };
 

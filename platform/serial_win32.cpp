@@ -1,6 +1,16 @@
 // The serial ports of Windows, through the communications API.
+//
+// The port's DCB is saved at open and put back at close, beside the time-outs the channel
+// gives back itself, so that the next program finds the port in its own mode.
+//
+// A lost port: a USB converter pulled out fails every call with one of a handful of errors
+// (which one depends on the driver). A read or write that fails with one of them, on a
+// port that then fails ClearCommError too, marks the handle lost: Read says kPortLost at
+// once from then on, and Write fails. A read or write that fails on a port ClearCommError
+// still answers is a line error the driver held the port for, not a lost port.
 #include <windows.h>
 
+#include <map>
 #include <string>
 
 #include "platform/port_names.h"
@@ -10,6 +20,29 @@ namespace kelta {
 namespace {
 
 HANDLE AsHandle(PortHandleType handle) { return reinterpret_cast<HANDLE>(handle); }
+
+bool LostError(DWORD error) {
+  switch (error) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_NOT_READY:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether the port still answers; also clears a line error that stopped its reads and
+// writes (fAbortOnError of a port another program set up).
+bool StillThere(HANDLE handle) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(handle, &errors, &status) != FALSE;
+}
 
 class Win32SerialDevice final : public SerialDevice {
  public:
@@ -22,10 +55,17 @@ class Win32SerialDevice final : public SerialDevice {
     // Share mode 0: the port is ours alone until it is closed.
     const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, 0, nullptr);
-    last_open_error_ = handle == INVALID_HANDLE_VALUE
-                           ? OpenErrorOf(static_cast<int>(GetLastError()))
-                           : OpenError{};
-    return reinterpret_cast<PortHandleType>(handle);
+    if (handle == INVALID_HANDLE_VALUE) {
+      last_open_error_ = OpenErrorOf(static_cast<int>(GetLastError()));
+      return kInvalidPortHandle;
+    }
+    last_open_error_ = {};
+    const auto h = reinterpret_cast<PortHandleType>(handle);
+    Handle& state = handles_[h];
+    state = Handle{};
+    state.saved.DCBlength = sizeof(state.saved);
+    state.has_saved = GetCommState(handle, &state.saved) != FALSE;
+    return h;
   }
 
   OpenError LastOpenError() const override { return last_open_error_; }
@@ -72,6 +112,8 @@ class Win32SerialDevice final : public SerialDevice {
     }
     if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fBinary = TRUE;  // Windows supports no other mode
+    // A parity or framing error (every probe in a wrong mode) must not stop the port.
+    dcb.fAbortOnError = FALSE;
     return SetCommState(AsHandle(handle), &dcb) != FALSE;
   }
 
@@ -81,14 +123,16 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
   bool Write(PortHandleType handle, const std::uint8_t* data, int count) override {
+    if (IsLost(handle)) return false;
     // With no write time-out a synchronous write hands over everything, but a driver may
     // still report a part: the rest follows, and a write that moves nothing ends it.
     while (count > 0) {
       DWORD written = 0;
-      if (!WriteFile(AsHandle(handle), data, static_cast<DWORD>(count), &written, nullptr) ||
-          written == 0) {
+      if (!WriteFile(AsHandle(handle), data, static_cast<DWORD>(count), &written, nullptr)) {
+        NoteFailure(handle, GetLastError());
         return false;
       }
+      if (written == 0) return false;
       data += written;
       count -= static_cast<int>(written);
     }
@@ -96,19 +140,47 @@ class Win32SerialDevice final : public SerialDevice {
   }
 
   int Read(PortHandleType handle, std::uint8_t* place) override {
+    if (IsLost(handle)) return kPortLost;
     DWORD read = 0;
     if (!ReadFile(AsHandle(handle), place, 1, &read, nullptr)) {
-      // A converter pulled out fails every read at once: the read still takes its
-      // 1 ms time-out, so that the reply wait and tag reading do not spin.
+      if (NoteFailure(handle, GetLastError())) return kPortLost;
+      // Any other failure still takes the 1 ms time-out, so that the reply wait and tag
+      // reading do not spin.
       ::Sleep(1);
       return 0;
     }
     return read == 1 ? 1 : 0;
   }
 
-  void Close(PortHandleType handle) override { CloseHandle(AsHandle(handle)); }
+  void Close(PortHandleType handle) override {
+    if (const auto it = handles_.find(handle); it != handles_.end()) {
+      if (it->second.has_saved) SetCommState(AsHandle(handle), &it->second.saved);
+      handles_.erase(it);
+    }
+    CloseHandle(AsHandle(handle));
+  }
 
  private:
+  struct Handle {
+    DCB saved{};  // the port's settings at open
+    bool has_saved = false;
+    bool lost = false;
+  };
+
+  bool IsLost(PortHandleType handle) const {
+    const auto it = handles_.find(handle);
+    return it != handles_.end() && it->second.lost;
+  }
+
+  // True when `error` of a read or write means the port has gone; the handle stays lost.
+  bool NoteFailure(PortHandleType handle, DWORD error) {
+    if (!LostError(error) || StillThere(AsHandle(handle))) return false;
+    if (const auto it = handles_.find(handle); it != handles_.end()) it->second.lost = true;
+    return true;
+  }
+
+  // Per open handle; all calls come from the window's thread.
+  std::map<PortHandleType, Handle> handles_;
   OpenError last_open_error_;
 };
 

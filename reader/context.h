@@ -1,6 +1,7 @@
 // What every reader operation works with.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "link/reader_link.h"
@@ -29,12 +30,18 @@ struct ReaderContext {
   bool TagReadActive = false;
   // Told of each step; none by default (the window needs none).
   ReaderEvents* events = nullptr;
+  // The device a front end names port `number` by in messages; unset, or empty for a
+  // number, the number stands (the window's way).
+  std::function<std::string(int)> port_device = nullptr;
   // Set: discovery walks its ports all at once, each on a link of its own made here; none
   // by default (the window walks one port after another).
   LinkMaker* links = nullptr;
 
   // Catalogue message `no` in the current language, as UTF-8.
   std::string Msg(int no) const;
+  // Port `number` as messages show it after " : ": `number_prefix` and the number, or the
+  // device that stands for it.
+  std::string PortLabel(int number, const std::string& number_prefix = {}) const;
 };
 
 }  // namespace kelta

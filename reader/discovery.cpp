@@ -14,7 +14,7 @@ constexpr int kVersionTries = 3;
 constexpr int kModeCount = static_cast<int>(kBaudRateTable.size());
 
 void ShowScanPort(ReaderContext& ctx, int port) {
-  ctx.view.SetText(Ctl::pnMsg, ctx.Msg(22) + " : #" + std::to_string(port));
+  ctx.view.SetText(Ctl::pnMsg, ctx.Msg(22) + " : " + ctx.PortLabel(port, "#"));
 }
 
 // Opens a place to probe, and tells whoever listens how that went.
@@ -33,24 +33,33 @@ bool ProbeReader(ReaderContext& ctx, int tries, int port, const std::string& mod
     if (ctx.events) {
       ctx.events->ScanProbed(port, mode, found, ctx.link.LastReplyWait(), ctx.link.ReplyLength());
     }
-    if (found) return true;
+    // A lost port answers no further try.
+    if (found || ctx.link.LastReplyWait().lost) return found;
   }
   return false;
 }
 
-bool ProbeStoredPlace(ReaderContext& ctx) {
+// Notes a port lost while discovery had it open.
+void NoteLost(ReaderContext& ctx, int port, ScanResult& result) {
+  if (!ctx.link.Port().Lost()) return;
+  result.port_lost = true;
+  result.lost_port = port;
+}
+
+bool ProbeStoredPlace(ReaderContext& ctx, ScanResult& result) {
   const Settings& s = ctx.settings;
   ctx.view.SetSelection(Ctl::cmbBaudRate, s.ScanBaudRateNo);
   if (!OpenToProbe(ctx, s.ScanCommNo, s.ScanBaudRate)) return false;
   ShowScanPort(ctx, s.ScanCommNo);
   const bool found = ProbeReader(ctx, kStoredPlaceTries, s.ScanCommNo, s.ScanBaudRate);
   ctx.link.ClosePort();
+  NoteLost(ctx, s.ScanCommNo, result);
   return found;
 }
 
 // The ports of the scope, on each every mode or only the locked one; stores the place
-// found.
-bool Walk(ReaderContext& ctx, const ScanScope& scope) {
+// found. A port lost meanwhile is passed over with the rest of its modes.
+bool Walk(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) {
   Settings& s = ctx.settings;
   const bool locked = ctx.view.Checked(Ctl::chkLock);
   // A stored index beyond the table cannot name a mode: the default stands in for it.
@@ -72,7 +81,8 @@ bool Walk(ReaderContext& ctx, const ScanScope& scope) {
       }
       ctx.link.ClosePort();
       if (found) return true;
-      if (locked) break;
+      NoteLost(ctx, port, result);
+      if (locked || ctx.link.Port().Lost()) break;
     }
   }
   return false;
@@ -96,6 +106,10 @@ bool WalkAtOnce(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) 
   // Told as the walk in order would have told it: up to the port where it stops.
   for (const PortFinding& f : findings) {
     if (ctx.events) ReplaySteps(f, *ctx.events);
+    if (f.lost) {
+      result.port_lost = true;
+      result.lost_port = f.port;
+    }
     if (&f == found) break;
   }
   if (found == nullptr) return false;
@@ -128,7 +142,7 @@ void ShowReaderInfo(ReaderContext& ctx, ScanResult& result, bool reply_in_link) 
 }
 
 std::string PortSuffix(const ReaderContext& ctx) {
-  return " : #" + std::to_string(ctx.settings.ScanCommNo) + ")";
+  return " : " + ctx.PortLabel(ctx.settings.ScanCommNo, "#") + ")";
 }
 
 bool FetchVersion(ReaderContext& ctx, ScanResult& result) {
@@ -137,7 +151,10 @@ bool FetchVersion(ReaderContext& ctx, ScanResult& result) {
   bool version = false;
   for (int i = 0; i < kVersionTries && !version; ++i) {
     ctx.clock.Sleep(kTryPauseMs);
-    if (!ctx.link.SendCommand(CmdVersion())) continue;
+    if (!ctx.link.SendCommand(CmdVersion())) {
+      if (ctx.link.LastReplyWait().lost) break;
+      continue;
+    }
     ctx.clock.Sleep(kTryPauseMs);
     result.version = ctx.link.ReplyChars(6, 13);
     ctx.view.SetText(Ctl::pnVersion, ctx.Msg(21) + " : " + ReplyDisplay(result.version));
@@ -148,6 +165,7 @@ bool FetchVersion(ReaderContext& ctx, ScanResult& result) {
     ctx.view.SetFill(Ctl::shComm, Fill::Yellow);
   }
   ctx.link.ClosePort();
+  NoteLost(ctx, s.ScanCommNo, result);
   return version;
 }
 
@@ -165,12 +183,12 @@ ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope) {
 
   ctx.ReaderReady = false;
   ScanResult result;
-  result.found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx);
+  result.found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx, result);
   const bool at_once = !result.found && scope.walk && ctx.links != nullptr;
   if (at_once) {
     result.found = result.stored = WalkAtOnce(ctx, scope, result);
   } else if (!result.found && scope.walk) {
-    result.found = result.stored = Walk(ctx, scope);
+    result.found = result.stored = Walk(ctx, scope, result);
   }
 
   if (!result.found) {

@@ -70,6 +70,8 @@ class PortWalk {
             link_.SendCommand(CmdReaderInfo()) && link_.ReplyLength() == kReaderInfoReplyLength;
         finding_.steps.push_back(
             {true, text, found, {}, link_.LastReplyWait(), link_.ReplyLength()});
+        // A lost port answers no further try, nor any other mode.
+        if (!found && link_.LastReplyWait().lost) break;
         if (found) {
           finding_.found = true;
           finding_.mode_index = mode;
@@ -80,6 +82,10 @@ class PortWalk {
         }
       }
       link_.ClosePort();
+      if (link_.Port().Lost()) {
+        finding_.lost = true;
+        return;
+      }
     }
   }
 
@@ -96,12 +102,16 @@ class PortWalk {
     if (!link_.OpenPort(finding_.port, mode)) return;
     for (int i = 0; i < kVersionTries && !finding_.ready; ++i) {
       clock_.Sleep(kTryPauseMs);
-      if (!link_.SendCommand(CmdVersion())) continue;
+      if (!link_.SendCommand(CmdVersion())) {
+        if (link_.LastReplyWait().lost) break;
+        continue;
+      }
       clock_.Sleep(kTryPauseMs);
       finding_.version = link_.ReplyChars(6, 13);
       finding_.ready = true;
     }
     link_.ClosePort();
+    finding_.lost = link_.Port().Lost();
   }
 
   ReaderLink& link_;

@@ -54,6 +54,7 @@ struct PortFinding {
   bool ready = false;  // the firmware version came too (when asked for)
   std::string version;
   bool cut_short = false;  // stopped before its walk was done
+  bool lost = false;       // the port hung up or went away: passed over from there on
   std::vector<ScanStep> steps;
 };
 

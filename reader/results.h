@@ -21,6 +21,9 @@ struct CommandResult {
   // The reader answered: a probe got a full reader-information reply (the reset, which
   // sends no probe: its command got any reply at all).
   bool reader_answered = false;
+  // The port was lost (hung up, failed, gone) while the operation had it open; the
+  // operation ended there. Tag reading in the window goes on until its press even so.
+  bool port_lost = false;
 };
 
 // Discovery.
@@ -35,6 +38,10 @@ struct ScanResult {
   std::string serial;
   std::string id;
   std::string version;
+  // The port `lost_port` was lost while it was probed or asked for the version: the walk
+  // went on to the next port.
+  bool port_lost = false;
+  int lost_port = 0;
 };
 
 // Where discovery looks: the stored place, then, with `walk`, the ports from `first_port`
@@ -51,6 +58,7 @@ struct TagPoll {
   bool tag = false;        // and it was a tag reply (17 bytes)
   std::string chars;       // the tag's eight characters as received
   std::int32_t value = 0;  // HexToValue of them
+  bool port_lost = false;  // the port has gone: no poll will be answered again
 };
 
 // The steps of an operation as they happen, for a front end that reports more than the

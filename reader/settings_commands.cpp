@@ -20,17 +20,20 @@ bool Exchange(ReaderContext& ctx, const GuardedExchange& exchange, CommandResult
   }
   result.opened = true;
   bool accepted = false;
-  for (int i = 0; i < exchange.tries && !accepted; ++i) {
+  // A lost port ends the tries: none of them could reach the reader any more.
+  for (int i = 0; i < exchange.tries && !accepted && !result.port_lost; ++i) {
     ctx.clock.Sleep(kTryPauseMs);
-    if (!link.SendCommand(CmdReaderInfo()) || link.ReplyLength() != kReaderInfoReplyLength) {
-      continue;
-    }
+    const bool answered =
+        link.SendCommand(CmdReaderInfo()) && link.ReplyLength() == kReaderInfoReplyLength;
+    result.port_lost = link.LastReplyWait().lost;
+    if (!answered) continue;
     result.reader_answered = true;
     ctx.clock.Sleep(kTryPauseMs);
     if (link.SendCommand(exchange.command())) {
       accepted = true;
       if (exchange.on_accept) exchange.on_accept();
     }
+    result.port_lost = link.LastReplyWait().lost;
   }
   link.ClosePort();
   return accepted;
@@ -173,6 +176,7 @@ CommandResult ResetReader(ReaderContext& ctx) {
       ctx.clock.Sleep(kResetPauseMs);
       if (ctx.link.SendCommand(CmdReset())) result.outcome = Outcome::Success;
       result.reader_answered = ctx.link.LastReplyWait().heard != ReplyHeard::Nothing;
+      result.port_lost = ctx.link.LastReplyWait().lost;
       ctx.link.ClosePort();
     } else {
       result.open_error = ctx.link.Port().LastOpenError();

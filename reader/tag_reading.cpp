@@ -36,7 +36,8 @@ std::string TagLine(const ReaderContext& ctx, const std::string& hex) {
   return ctx.Msg(kMsgTagId) + value + ReplyDisplay(hex) + "(H)";
 }
 
-void PollOnce(ReaderContext& ctx) {
+// True when the port was lost in this poll.
+bool PollOnce(ReaderContext& ctx) {
   // Each step's sleep is paced against the start of the pause: a platform sleep that
   // overshoots 1 ms by a fraction would otherwise stretch the 80 ms by a fifth. A step
   // that is already a whole millisecond late skips its sleep, so the pause still lasts
@@ -48,17 +49,19 @@ void PollOnce(ReaderContext& ctx) {
   }
   TagPoll poll;
   poll.replied = ctx.link.SendCommand(CmdReadTag());
+  poll.port_lost = ctx.link.LastReplyWait().lost;
   poll.tag = poll.replied && ctx.link.ReplyLength() == kTagReplyLength;
   if (poll.tag) {
     poll.chars = ctx.link.ReplyChars(7, 14);
     poll.value = HexToValue(poll.chars);
   }
   if (ctx.events) ctx.events->TagPolled(poll);
-  if (!poll.tag) return;
+  if (!poll.tag) return poll.port_lost;
   ctx.view.SetText(Ctl::pnCardID, TagLine(ctx, poll.chars));
   ctx.view.SetFill(Ctl::shCard, Fill::Yellow);
   ctx.view.StartCardTimer();
   ctx.tone.Beep(kHighToneHz, kTagToneMs);
+  return false;
 }
 
 }  // namespace
@@ -89,7 +92,9 @@ CommandResult ReadCard(ReaderContext& ctx) {
     // Blinking as when busy, but the window takes input so that the button can end it.
     view.SetBusy(true);
     view.SetWindowEnabled(true);
-    while (ctx.TagReadActive) PollOnce(ctx);
+    // A lost port fails every poll at once, without the reply wait; the pause before each
+    // still paces the loop, and reading ends on the press as always.
+    while (ctx.TagReadActive) result.port_lost = PollOnce(ctx) || result.port_lost;
     view.SetBusy(false);
     view.SetFill(Ctl::shComm, Fill::Yellow);
     ctx.tone.Beep(kHighToneHz, kOutcomeToneMs);
@@ -99,7 +104,7 @@ CommandResult ReadCard(ReaderContext& ctx) {
     result.outcome = Outcome::Failure;
     result.open_error = ctx.link.Port().LastOpenError();
     view.SetFill(Ctl::shComm, Fill::Red);
-    view.SetText(Ctl::pnMsg, ctx.Msg(kMsgOpenCom) + " : " + std::to_string(s.ScanCommNo) + " " +
+    view.SetText(Ctl::pnMsg, ctx.Msg(kMsgOpenCom) + " : " + ctx.PortLabel(s.ScanCommNo) + " " +
                                  ctx.Msg(kMsgError));
     ctx.tone.Beep(kLowToneHz, kOutcomeToneMs);
     ctx.TagReadActive = false;

@@ -22,6 +22,8 @@ namespace kelta {
 namespace {
 
 constexpr int kIdlePollMs = 100;
+// How often the master is looked at while no client has the port open.
+constexpr int kNoClientPollMs = 5;
 // A stream goes out in steps of this long: at 115200 baud, about 115 bytes a step.
 constexpr int kStreamStepMs = 10;
 
@@ -78,7 +80,6 @@ std::string ReadLink(const std::string& path) {
 PtyHost::~PtyHost() {
   RemoveLink();
   if (master_ >= 0) close(master_);
-  if (slave_ >= 0) close(slave_);
 }
 
 std::uint32_t PtyHost::Now() const {
@@ -96,17 +97,16 @@ std::string PtyHost::Start(const std::string& link_path) {
   fcntl(master_, F_SETFD, FD_CLOEXEC);
   fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 
-  slave_ = open(slave_name_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0) return Errno("open " + slave_name_);
   // Raw until a client sets its own mode: no echo of the replies back to us, no CR/LF
-  // translation of the frames.
+  // translation of the frames. The pty driver applies the master's line settings to the
+  // tty side, which need not be open.
   termios t{};
-  if (tcgetattr(slave_, &t) != 0) return Errno("tcgetattr");
+  if (tcgetattr(master_, &t) != 0) return Errno("tcgetattr");
   cfmakeraw(&t);
   const speed_t speed = CodeOf(ModeLineSettings(reader_.Settings().mode_index).baud);
   cfsetispeed(&t, speed);
   cfsetospeed(&t, speed);
-  if (tcsetattr(slave_, TCSANOW, &t) != 0) return Errno("tcsetattr");
+  if (tcsetattr(master_, TCSANOW, &t) != 0) return Errno("tcsetattr");
 
   // Never replace anything but a link: a stale one from a simulator that was killed.
   struct stat st {};
@@ -134,10 +134,11 @@ void PtyHost::RemoveLink() {
 }
 
 // Linux ptys keep the baud rate a client sets, but not its parity or character size: the
-// baud rate is all there is to compare with the reader's mode.
+// baud rate is all there is to compare with the reader's mode. The master reads the tty
+// side's settings.
 unsigned PtyHost::ClientBaud() const {
   termios t{};
-  if (tcgetattr(slave_, &t) != 0) return 0;
+  if (tcgetattr(master_, &t) != 0) return 0;
   return BaudOf(cfgetospeed(&t));
 }
 
@@ -170,7 +171,9 @@ void PtyHost::Run(const volatile std::sig_atomic_t& stop) {
       const ssize_t n = read(master_, buffer, sizeof buffer);
       if (n > 0) Hear(buffer, static_cast<std::size_t>(n), Now());
     } else if (r > 0 && (p.revents & POLLOUT) == 0) {
-      poll(nullptr, 0, 10);  // a hangup we did not expect: don't spin on it
+      // No client has the tty side open (a hang-up until the next one opens it): poll
+      // keeps saying so, so look again a little later instead of spinning.
+      poll(nullptr, 0, kNoClientPollMs);
     }
   }
 }
@@ -217,6 +220,10 @@ void PtyHost::Send(std::uint32_t now) {
         written_ += static_cast<std::size_t>(n);
       } else if (n < 0 && errno == EINTR) {
         continue;
+      } else if (n < 0 && errno == EIO) {
+        // Nobody on the line: the reply is lost as on a wire.
+        written_ = out.bytes.size();
+        break;
       } else {
         blocked_ = true;  // full: the client has not read yet
         return;
@@ -243,7 +250,7 @@ void PtyHost::Send(std::uint32_t now) {
   if (chunk.empty()) return;
   const ssize_t n = write(master_, chunk.data(), chunk.size());
   if (n > 0) stream_sent_ += static_cast<std::uint64_t>(n);
-  if (n < 0 && errno == EAGAIN) {
+  if (n < 0 && (errno == EAGAIN || errno == EIO)) {
     // Nobody reads: what the reader sends meanwhile is lost, as on a wire, so a client
     // that comes back gets the stream at its pace and not a backlog.
     blocked_ = true;
@@ -253,8 +260,7 @@ void PtyHost::Send(std::uint32_t now) {
 
 void PtyHost::Vanish(std::uint32_t now) {
   close(master_);
-  close(slave_);
-  master_ = slave_ = -1;
+  master_ = -1;
   gone_ = true;
   Note(now, "gone: the pseudo-terminal hung up and " + slave_name_ + " no longer exists");
 }

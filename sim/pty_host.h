@@ -50,8 +50,9 @@ class PtyHost {
 
   ReaderModel& reader_;
   TraceSink trace_;
+  // Only the master is kept: a tty side held open here would show the port as in use by
+  // this process. Between clients the master sees the hang-up a real line would.
   int master_ = -1;
-  int slave_ = -1;  // held open so the master never sees a hangup between clients
   std::string slave_name_;
   std::string link_path_;
   std::uint64_t start_ns_ = 0;

@@ -33,6 +33,7 @@ LineSettings ModeLineSettings(int index) {
 ReaderModel& SimLine::AttachReader(int port, ReaderModel reader) {
   Port& p = ports_[port];
   p.reader.emplace(std::move(reader));
+  p.hung_up = false;  // a converter plugged in again
   return *p.reader;
 }
 
@@ -41,6 +42,10 @@ void SimLine::AddEmptyPort(int port) { ports_[port].reader.reset(); }
 void SimLine::SetHeld(int port, bool held) { ports_[port].held = held; }
 
 void SimLine::RemovePort(int port) { ports_.erase(port); }
+
+void SimLine::HangUp(int port) {
+  if (const auto it = ports_.find(port); it != ports_.end()) it->second.hung_up = true;
+}
 
 ReaderModel* SimLine::Reader(int port) {
   auto it = ports_.find(port);
@@ -115,8 +120,9 @@ PortHandleType SimLine::Open(int number) {
   record.time_ms = clock_.Ticks();
   auto it = ports_.find(number);
   Port* port = it == ports_.end() ? nullptr : &it->second;
-  if (!port || port->held || port->handle != kInvalidPortHandle || Gone(*port)) {
-    last_open_error_.kind = !port || Gone(*port) ? OpenFailure::NoDevice : OpenFailure::Busy;
+  if (!port || port->held || port->hung_up || port->handle != kInvalidPortHandle || Gone(*port)) {
+    last_open_error_.kind =
+        !port || port->hung_up || Gone(*port) ? OpenFailure::NoDevice : OpenFailure::Busy;
     opens_.push_back(record);
     return kInvalidPortHandle;
   }
@@ -165,7 +171,7 @@ bool SimLine::Purge(PortHandleType handle) {
 
 bool SimLine::Write(PortHandleType handle, const std::uint8_t* data, int count) {
   Port* port = ByHandle(handle);
-  if (!port) return false;
+  if (!port || port->hung_up) return false;
   if (!port->reader) return true;  // nothing on the line to hear it
   ReaderModel& reader = *port->reader;
   const std::uint32_t now = clock_.Ticks();
@@ -191,8 +197,10 @@ bool SimLine::Write(PortHandleType handle, const std::uint8_t* data, int count) 
 
 // A byte that is there takes no virtual time, except in an endless stream: that one
 // arrives at the line's speed, so a test can see time pass while it flows.
+// A hung-up port answers at once, as a system port's poll does.
 int SimLine::Read(PortHandleType handle, std::uint8_t* place) {
   Port* port = ByHandle(handle);
+  if (port && port->hung_up) return kPortLost;
   if (!port || Gone(*port)) {
     IdleRead(port);
     return 0;

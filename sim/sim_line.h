@@ -40,13 +40,17 @@ class SimLine final : public SerialDevice {
   SimLine(const SimLine&) = delete;
   SimLine& operator=(const SimLine&) = delete;
 
-  // Port `port` exists and a reader is attached to it. The reference stays valid.
+  // Port `port` exists and a reader is attached to it (also again after a hang-up). The
+  // reference stays valid.
   ReaderModel& AttachReader(int port, ReaderModel reader = ReaderModel());
   // Port `port` exists with nothing on it: it opens, and never answers.
   void AddEmptyPort(int port);
   // Another program holds port `port` open (or lets it go): opens fail meanwhile.
   void SetHeld(int port, bool held);
   void RemovePort(int port);
+  // Port `port` hangs up, as a converter pulled out or a pty whose other side closed:
+  // the handle open on it reads kPortLost and fails its writes, and it no longer opens.
+  void HangUp(int port);
 
   ReaderModel* Reader(int port);
   bool IsOpen(int port) const;
@@ -67,7 +71,7 @@ class SimLine final : public SerialDevice {
   bool Write(PortHandleType handle, const std::uint8_t* data, int count) override;
   int Read(PortHandleType handle, std::uint8_t* place) override;
   void Close(PortHandleType handle) override;
-  // A missing or vanished port: NoDevice; one held or open already: Busy.
+  // A missing, vanished or hung-up port: NoDevice; one held or open already: Busy.
   OpenError LastOpenError() const override { return last_open_error_; }
 
  private:
@@ -78,6 +82,7 @@ class SimLine final : public SerialDevice {
   struct Port {
     std::optional<ReaderModel> reader;
     bool held = false;
+    bool hung_up = false;
     PortHandleType handle = kInvalidPortHandle;  // while open
     std::size_t open_record = 0;
     LineSettings line;

@@ -377,9 +377,9 @@ TEST_F(Cli, PortsTellsWhereEachPortLeadsAndWhoHasItOpen) {
   EXPECT_EQ(com3["device"], fs::read_symlink(ConfigDir() + "/ports/com3").string());
   EXPECT_EQ(com3["exists"], true);
   EXPECT_EQ(com3["linked"], true);
-  ASSERT_EQ(com3["holders"].size(), 1u);  // the simulator keeps its side open
-  EXPECT_EQ(com3["holders"][0]["pid"], sim_->Pid());
-  EXPECT_EQ(com3["holders"][0]["name"], "qm880-sim");
+  // The simulator keeps only the master: its port is free for the program.
+  EXPECT_EQ(com3["holders"].size(), 0u);
+  EXPECT_EQ(com3["busy"], false);
 }
 
 TEST_F(Cli, NoReaderAtTheStoredPlaceOrNoPlaceAtAll) {
@@ -393,6 +393,98 @@ TEST_F(Cli, NoReaderAtTheStoredPlaceOrNoPlaceAtAll) {
   EXPECT_EQ(doc["exit_code"], 3);
   EXPECT_EQ(doc["accepted"], false);
   EXPECT_EQ(Heard(), Strings(3, "A00B"));
+}
+
+struct LostCase {
+  const char* name;
+  bool by_device;  // --device the pty rather than the stored COM3
+};
+void PrintTo(const LostCase& c, std::ostream* os) { *os << c.name; }
+
+class PortLost : public Cli, public testing::WithParamInterface<LostCase> {};
+
+// The simulator killed outright, as a converter pulled out: reading ends on the poll that
+// met the hang-up, with exit 4, the port named and the summary of what was read.
+TEST_P(PortLost, ReadingEndsAtOnceWithTheSummary) {
+  StartSim({"--tag", "000004D2"});
+  const std::string device = fs::read_symlink(ConfigDir() + "/ports/com3").string();
+  Strings args = {"read-tags"};
+  std::string place = "COM3 (" + device + ")";
+  if (GetParam().by_device) {
+    LinkPort(kPort, "/nonexistent/tty");  // the pty is then none of COM1 to COM16
+    args = {"--device", device, "--mode", "5", "read-tags"};
+    place = device;
+  } else {
+    Store(kPort, 5);
+  }
+  const pid_t pid = Start(args);
+  const auto polls_heard = [&] {
+    const Strings heard = Heard();
+    return std::count(heard.begin(), heard.end(), "A00F");
+  };
+  for (int i = 0; i < 500 && polls_heard() < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(sim_->Pid(), SIGKILL);
+  const long heard = polls_heard();
+  const Result r = Wait(pid);
+
+  EXPECT_EQ(r.code, 4) << r.err;
+  EXPECT_NE(r.err.find("qm880ctl: " + place + " was lost: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("converter removed, cable pulled, device gone"), std::string::npos);
+  // At most the poll under way when it hung up and the one that met the hang-up: reading
+  // did not go on polling the dead port.
+  const auto at = r.err.find("read-tags: polls ");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  const long polls = std::stol(r.err.substr(at + 17));
+  EXPECT_GE(polls, heard);
+  EXPECT_LE(polls, heard + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, PortLost,
+                         testing::Values(LostCase{"StoredPort", false}, LostCase{"Device", true}),
+                         CaseName());
+
+TEST_F(Cli, ReadingWithoutAnyReplyMeansNoReader) {
+  StartSim({"--no-answer"});
+  Store(kPort, 5);
+  const Result r = Run({"read-tags", "--seconds", "0.5", "--json"});
+  EXPECT_EQ(r.code, 3) << r.err;
+  const auto doc = nlohmann::json::parse(r.out);
+  EXPECT_GT(doc["polls"], 0);
+  EXPECT_EQ(doc["replies"], 0);
+  EXPECT_EQ(doc["port_lost"], false);
+  EXPECT_NE(doc["error"].get<std::string>().find("no reader answered at COM3"), std::string::npos);
+}
+
+// A device given by path is named by it, also where the window's message has a number.
+TEST_F(Cli, ADeviceIsNamedByItsPath) {
+  const std::string missing = (home_ / "no-such-tty").string();
+  const Result r = Run({"--device", missing, "--no-store", "read-tags"});
+  EXPECT_EQ(r.code, 4);
+  EXPECT_NE(r.err.find("Open COM : " + missing + " Error"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("255"), std::string::npos) << r.err;
+}
+
+// A device another process has open is left alone, and the message says who has it; the
+// simulator's own pty side is not such a holder.
+TEST_F(Cli, ADeviceOpenInAnotherProcessIsLeftAlone) {
+  StartSim();
+  const std::string device = fs::read_symlink(ConfigDir() + "/ports/com3").string();
+  ASSERT_EQ(Run({"--device", device, "--no-store", "info"}).code, 0);
+  const int held = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+
+  const Result r = Run({"--device", device, "--no-store", "info"});
+  const Result explained = Run({"--port", "3", "--no-store", "scan", "--explain"});
+  close(held);
+
+  EXPECT_EQ(r.code, 4);
+  const std::string holder = "held by process " + std::to_string(getpid()) + " (";
+  EXPECT_NE(r.err.find(holder), std::string::npos) << r.err;
+  EXPECT_EQ(explained.code, 4);
+  EXPECT_NE(explained.out.find(holder), std::string::npos) << explained.out;
+  EXPECT_TRUE(Heard().size() == 2) << "only the first run reached the reader";
 }
 
 }  // namespace

@@ -253,6 +253,121 @@ TEST(DeviceGone, TagReadingIdlesAtItsPaceUntilThePress) {
   EXPECT_EQ(rig.view.FillOf(Ctl::shComm), Fill::Yellow);
 }
 
+// Counts tag polls and notes when the first poll found the port lost.
+struct PollCounter final : ReaderEvents {
+  explicit PollCounter(ReaderRig& rig) : rig_(rig) {}
+  void TagPolled(const TagPoll& poll) override {
+    ++polls;
+    if (poll.port_lost && lost_at_poll == 0) {
+      lost_at_poll = polls;
+      lost_at_ms = rig_.clock.Ticks();
+      pump_calls_at_lost = rig_.pump.calls;
+    }
+    last_ms = rig_.clock.Ticks();
+    last_pump_calls = rig_.pump.calls;
+  }
+  ReaderRig& rig_;
+  int polls = 0;
+  int lost_at_poll = 0;
+  std::uint32_t lost_at_ms = 0;
+  int pump_calls_at_lost = 0;
+  std::uint32_t last_ms = 0;
+  int last_pump_calls = 0;
+};
+
+// The port hangs up during reading in the window: reading goes on to the press as
+// specified, but each poll on the dead port is only its pause (no 120 ms reply wait, no
+// spinning: one pass of the loop per millisecond of the pause), and the next action opens
+// the port afresh.
+TEST(PortLost, TagReadingInTheWindowPollsAtItsPaceUntilThePress) {
+  ReaderRig rig;
+  rig.AttachReader(kPort, kMode).Tags().push_back({kTagId, 1});
+  rig.MakeReady(kPort, kMode);
+  PollCounter counter(rig);
+  rig.ctx.events = &counter;
+  constexpr int kLostPolls = 10;
+  rig.pump.hook = [&](int) {
+    if (counter.polls == 2 && rig.line.IsOpen(kPort)) rig.line.HangUp(kPort);
+    if (rig.ctx.TagReadActive && counter.lost_at_poll > 0 &&
+        counter.polls >= counter.lost_at_poll + kLostPolls) {
+      ReadCard(rig.ctx);
+    }
+  };
+
+  const CommandResult result = ReadCard(rig.ctx);
+
+  EXPECT_TRUE(result.port_lost);
+  EXPECT_EQ(result.outcome, Outcome::Success);
+  ASSERT_EQ(counter.lost_at_poll, 3);
+  const int lost_polls = counter.polls - counter.lost_at_poll;
+  EXPECT_GE(lost_polls, kLostPolls);
+  // Each poll on the dead port: the 80 ms pause and the frame's 9 ms of write pauses.
+  const std::uint32_t per_poll = (counter.last_ms - counter.lost_at_ms) / lost_polls;
+  EXPECT_EQ(per_poll, 80u + 9u);
+  EXPECT_EQ(counter.last_pump_calls - counter.pump_calls_at_lost, lost_polls * 80);
+  ExpectWindowUsable(rig);
+  EXPECT_EQ(rig.view.FillOf(Ctl::shComm), Fill::Yellow);
+  EXPECT_FALSE(rig.line.IsOpen(kPort));
+
+  // The converter back in: the next action opens the port anew and reaches the reader.
+  rig.AttachReader(kPort, kMode);
+  rig.ctx.events = nullptr;
+  rig.pump.hook = nullptr;
+  const CommandResult next = SetReaderId(rig.ctx);
+  EXPECT_FALSE(next.port_lost);
+  EXPECT_TRUE(next.opened);
+  EXPECT_TRUE(next.reader_answered);
+}
+
+struct LostCase {
+  const char* name;
+  Op op;
+  std::size_t frame;  // the port hangs up in the reply wait of this frame (1: the first)
+};
+
+class PortLostMidway : public testing::TestWithParam<LostCase> {};
+
+// A hang-up ends the operation at once: no further tries, the port closed, the outcome
+// marked, the window usable.
+TEST_P(PortLostMidway, EndsTheOperationAndSaysSo) {
+  const LostCase& c = GetParam();
+  ReaderRig rig;
+  ReaderModel& reader = rig.AttachReader(kPort, kMode);
+  // Replies that take a while, so that each wait has idle passes to hang up in.
+  reader.Faults().delay_ms = 50;
+  rig.view.SetText(Ctl::pnID, "07");
+  rig.MakeReady(kPort, kMode);
+  rig.pump.hook = [&](int) {
+    if (rig.tap.frames.size() == c.frame) rig.line.HangUp(kPort);
+  };
+
+  bool lost = false;
+  if (c.op == Op::Scan) {
+    rig.view.SetChecked(Ctl::chkLock, true);
+    const ScanResult result = ScanReader(rig.ctx, {kPort, kPort, true});
+    lost = result.port_lost;
+    EXPECT_EQ(result.lost_port, kPort);
+    EXPECT_FALSE(result.ready);
+  } else {
+    const CommandResult result = SetReaderId(rig.ctx);
+    lost = result.port_lost;
+    EXPECT_EQ(result.outcome, Outcome::Failure);
+  }
+
+  EXPECT_TRUE(lost);
+  // Nothing was sent after the hang-up: no further try, no other command.
+  EXPECT_EQ(reader.Frames().size(), c.frame);
+  EXPECT_EQ(rig.tap.frames.size(), c.frame);
+  ExpectWindowUsable(rig);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hardening, PortLostMidway,
+                         testing::Values(LostCase{"SetIdAtTheProbe", Op::SetId, 1},
+                                         LostCase{"SetIdAtTheCommand", Op::SetId, 2},
+                                         LostCase{"ScanAtTheStoredPlace", Op::Scan, 1},
+                                         LostCase{"ScanAtTheVersion", Op::Scan, 2}),
+                         CaseName());
+
 // The exchange itself against a line that never falls idle.
 struct StreamRig {
   VirtualClock clock;

@@ -34,7 +34,12 @@ class ScriptedDevice final : public SerialDevice {
 
   PortHandleType open_result = 7;
   bool apply_mode_result = true;
-  int read_result_when_idle = 0;  // -1 stands for a failing read
+  // kPortLost stands for a port that has gone, another negative value for a read that fails.
+  int read_result_when_idle = 0;
+  // An idle read takes this long: the port's read time-out.
+  std::uint32_t ms_per_idle_read = 1;
+  bool set_timeouts_result = true;
+  bool write_result = true;
   // A read that brings a byte takes this long, as on a slow line.
   std::uint32_t ms_per_read_byte = 0;
   CommTimeouts port_timeouts{300, 5, 0, 0, 0};
@@ -54,6 +59,7 @@ class ScriptedDevice final : public SerialDevice {
   }
   bool SetTimeouts(PortHandleType handle, const CommTimeouts& timeouts) override {
     calls.push_back("SetTimeouts " + std::to_string(handle));
+    if (!set_timeouts_result) return false;
     port_timeouts = timeouts;
     return true;
   }
@@ -70,7 +76,7 @@ class ScriptedDevice final : public SerialDevice {
   bool Write(PortHandleType, const std::uint8_t* data, int count) override {
     writes.push_back({clock_.Ticks(), std::string(reinterpret_cast<const char*>(data),
                                                   static_cast<std::size_t>(count))});
-    return true;
+    return write_result;
   }
   int Read(PortHandleType, std::uint8_t* place) override {
     if (!incoming_.empty() && Arrived(incoming_.front())) {
@@ -80,7 +86,7 @@ class ScriptedDevice final : public SerialDevice {
       return 1;
     }
     ++idle_reads;
-    clock_.Advance(1);
+    clock_.Advance(ms_per_idle_read);
     return read_result_when_idle;
   }
   void Close(PortHandleType handle) override { calls.push_back("Close " + std::to_string(handle)); }

@@ -220,9 +220,40 @@ TEST(SendCommand, AGapAfterTheLimitEndsTheWait) {
 
 TEST(SendCommand, FailingReadsCountAsIdle) {
   Rig rig;
-  rig.device.read_result_when_idle = -1;
+  rig.device.read_result_when_idle = -2;
   EXPECT_FALSE(rig.link.SendCommand("A00B"));
   EXPECT_EQ(rig.link.ReplyLength(), 0);
+  EXPECT_EQ(rig.device.idle_reads, kIdleReadsToGiveUp);
+}
+
+// A port that has gone ends the wait on its first read, and the next command goes nowhere
+// and waits for nothing.
+TEST(SendCommand, LostPortEndsTheWaitAtOnce) {
+  Rig rig;
+  rig.device.read_result_when_idle = kPortLost;
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_TRUE(rig.link.LastReplyWait().lost);
+  EXPECT_TRUE(rig.link.LastReplyWait().sent);
+  EXPECT_EQ(rig.link.LastReplyWait().heard, ReplyHeard::Nothing);
+  EXPECT_EQ(rig.device.idle_reads, 1);
+  EXPECT_EQ(rig.clock.Ticks(), kSendMs + 1);
+  EXPECT_TRUE(rig.port.Lost());
+
+  rig.device.writes.clear();
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_TRUE(rig.link.LastReplyWait().lost);
+  EXPECT_FALSE(rig.link.LastReplyWait().sent);
+  EXPECT_TRUE(rig.device.writes.empty());
+  EXPECT_EQ(rig.device.idle_reads, 1);
+  EXPECT_EQ(rig.clock.Ticks(), 2 * kSendMs + 1);
+}
+
+TEST(SendCommand, AFailedWriteIsNoted) {
+  Rig rig;
+  rig.device.write_result = false;
+  EXPECT_FALSE(rig.link.SendCommand("A00B"));
+  EXPECT_FALSE(rig.link.LastReplyWait().sent);
+  EXPECT_FALSE(rig.link.LastReplyWait().lost);
   EXPECT_EQ(rig.device.idle_reads, kIdleReadsToGiveUp);
 }
 

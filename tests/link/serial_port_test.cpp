@@ -105,11 +105,47 @@ TEST(SerialPort, ReadByteCountsAFailedReadAsNothing) {
   Channel c;
   ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
   std::uint8_t b = 0;
-  c.device.read_result_when_idle = -1;
+  c.device.read_result_when_idle = -2;
   EXPECT_EQ(c.port.ReadByte(&b), 0);
+  EXPECT_FALSE(c.port.Lost());
   c.device.Answer(0, "Q");
   EXPECT_EQ(c.port.ReadByte(&b), 1);
   EXPECT_EQ(b, 'Q');
+}
+
+TEST(SerialPort, ALostPortStaysLostUntilTheNextOpen) {
+  Channel c;
+  ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
+  std::uint8_t b = 0;
+  c.device.read_result_when_idle = kPortLost;
+  EXPECT_EQ(c.port.ReadByte(&b), kPortLost);
+  EXPECT_TRUE(c.port.Lost());
+  // Bytes that would now be there are not read: the handle is dead.
+  c.device.Answer(0, "Q");
+  EXPECT_EQ(c.port.ReadByte(&b), kPortLost);
+  const std::uint8_t byte = 1;
+  EXPECT_FALSE(c.port.WriteByte(byte));
+  EXPECT_TRUE(c.device.writes.empty());
+  c.port.ClosePort();
+  EXPECT_TRUE(c.port.Lost());
+  ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
+  EXPECT_FALSE(c.port.Lost());
+  EXPECT_EQ(c.port.ReadByte(&b), 1);
+}
+
+// A port that refused the time-outs may return from a read at once; the channel then waits
+// the read time-out itself, so that a reply wait cannot become a busy loop.
+TEST(SerialPort, IdleReadsWaitEvenWhenThePortRefusedTheTimeouts) {
+  for (const bool refused : {false, true}) {
+    SCOPED_TRACE(refused ? "refused" : "taken");
+    Channel c;
+    c.device.ms_per_idle_read = 0;
+    c.device.set_timeouts_result = !refused;
+    ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
+    std::uint8_t b = 0;
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(c.port.ReadByte(&b), 0);
+    EXPECT_EQ(c.clock.SleptMs(), refused ? 10u : 0u);
+  }
 }
 
 }  // namespace

@@ -336,5 +336,21 @@ TEST_F(SimLineTest, AReaderThatVanishes) {
   EXPECT_FALSE(line.Opens().back().ok);
 }
 
+// A hang-up, unlike a silent reader, ends the wait at once, and the port is gone.
+TEST_F(SimLineTest, APortThatHangsUp) {
+  ASSERT_TRUE(Open());
+  line.HangUp(kPort);
+  const std::uint32_t start = clock.Ticks();
+  EXPECT_FALSE(link.SendCommand("A00B"));
+  EXPECT_EQ(clock.Ticks() - start, kSendMs);
+  EXPECT_TRUE(link.LastReplyWait().lost);
+  EXPECT_FALSE(link.LastReplyWait().sent);
+  EXPECT_TRUE(reader.Frames().empty());
+  link.ClosePort();
+  EXPECT_FALSE(line.IsOpen(kPort));
+  EXPECT_FALSE(Open());
+  EXPECT_EQ(port.LastOpenError().kind, OpenFailure::NoDevice);
+}
+
 }  // namespace
 }  // namespace kelta

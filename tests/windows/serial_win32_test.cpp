@@ -2,9 +2,8 @@
 // run-with-sim.sh links into the Wine prefix as a COM port. Wine shares ports freely
 // and a pty keeps no parity, so exclusivity and parity are left to the POSIX tests.
 #include <gtest/gtest.h>
-
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
 #include <cstdlib>
 #include <string>
@@ -91,7 +90,7 @@ class Win32SerialTest : public ::testing::Test {
 
 TEST(Win32PortName, EveryNumberUsesTheDeviceNamespace) {
   const std::pair<int, const char*> cases[] = {
-      {1, "\\\\.\\COM1"}, {3, "\\\\.\\COM3"},   {9, "\\\\.\\COM9"},
+      {1, "\\\\.\\COM1"},   {3, "\\\\.\\COM3"},   {9, "\\\\.\\COM9"},
       {10, "\\\\.\\COM10"}, {16, "\\\\.\\COM16"}, {0, "\\\\.\\COM0"},
   };
   for (const auto& [number, name] : cases) EXPECT_EQ(PortDeviceName(number), name);
@@ -137,7 +136,14 @@ TEST_F(Win32SerialTest, TimeoutsAreSetWhileOpenAndGivenBackAtClose) {
   EXPECT_EQ(device_.timeouts_at_close, kFoundTimeouts);
 }
 
-TEST_F(Win32SerialTest, TheModeSetsTheBaudRateWithoutFlowControlAndStaysAfterClose) {
+TEST_F(Win32SerialTest, TheModeSetsTheBaudRateWithoutFlowControlAndIsGivenBackAtClose) {
+  // The port's own settings, which every close puts back.
+  SerialDevice& device = SystemSerialDevice();
+  const PortHandleType raw = device.Open(SimPort());
+  ASSERT_NE(raw, kInvalidPortHandle);
+  const DWORD initial = CommState(raw).BaudRate;
+  device.Close(raw);
+
   struct Case {
     const char* mode;
     DWORD baud;
@@ -159,12 +165,12 @@ TEST_F(Win32SerialTest, TheModeSetsTheBaudRateWithoutFlowControlAndStaysAfterClo
     port_.ClosePort();
   }
 
-  // A string that cannot be applied opens the port all the same and changes nothing:
-  // the line is still in the last mode applied, over a close and an open.
+  // A string that cannot be applied opens the port all the same and changes nothing: the
+  // line is as every close left it, in the port's own settings.
   for (const char* bad : {"", "abc", "9600,q,8,1", "19200,e,8"}) {
     SCOPED_TRACE(bad);
     ASSERT_TRUE(port_.OpenPort(SimPort(), bad));
-    EXPECT_EQ(CommState(port_.PortHandle()).BaudRate, 115200u);
+    EXPECT_EQ(CommState(port_.PortHandle()).BaudRate, initial);
     port_.ClosePort();
   }
 }
@@ -205,7 +211,9 @@ TEST_F(Win32SerialTest, AFrameGoesOutWholeAndTheReplyComesInWhole) {
   ASSERT_TRUE(link.OpenPort(SimPort(), SimMode()));
   device_.written.clear();
   ASSERT_TRUE(Exchange(link, CmdReaderInfo()));
-  const std::string frame("\x09" "A00B0A\x0D");
+  const std::string frame(
+      "\x09"
+      "A00B0A\x0D");
   ASSERT_FALSE(device_.written.empty());
   std::string tries;  // the whole frame once a try, and nothing else
   while (tries.size() < device_.written.size()) tries += frame;
