@@ -146,7 +146,7 @@ TEST_F(Gateway, ReadingWithReconnectSurvivesTheSimulatorKilledAndStartedAgain) {
     dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
     dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
     execl(KELTA_QM880CTL, KELTA_QM880CTL, "--port", "3", "--no-store", "read-tags", "--reconnect",
-          "--silence", "1", "--format", "jsonl", nullptr);
+          "--silence", "60", "--format", "jsonl", nullptr);
     _exit(98);
   }
   const auto tags = [](const std::vector<std::string>& lines) { return Count(lines, "\"tag\""); };
@@ -175,6 +175,8 @@ TEST_F(Gateway, ReadingWithReconnectSurvivesTheSimulatorKilledAndStartedAgain) {
     const nlohmann::json j = nlohmann::json::parse(line);
     const std::string kind = j.contains("event") ? j["event"].get<std::string>() : "tag";
     if (kinds.empty() || kinds.back() != kind) kinds.push_back(kind);
+    // The hang-up itself, not a minute of silence.
+    if (j.contains("event")) EXPECT_EQ(j["reason"], "lost") << line;
     EXPECT_GT(j["time"].get<std::string>(), last_time) << line;  // none written twice
     last_time = j["time"];
   }
