@@ -176,7 +176,9 @@ TEST_F(Gateway, ReadingWithReconnectSurvivesTheSimulatorKilledAndStartedAgain) {
     const std::string kind = j.contains("event") ? j["event"].get<std::string>() : "tag";
     if (kinds.empty() || kinds.back() != kind) kinds.push_back(kind);
     // The hang-up itself, not a minute of silence.
-    if (j.contains("event")) EXPECT_EQ(j["reason"], "lost") << line;
+    if (j.contains("event")) {
+      EXPECT_EQ(j["reason"], "lost") << line;
+    }
     EXPECT_GT(j["time"].get<std::string>(), last_time) << line;  // none written twice
     last_time = j["time"];
   }
