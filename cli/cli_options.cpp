@@ -301,8 +301,8 @@ constexpr const char* kExitCodes =
     "  0    done\n"
     "  1    the reader did not accept the command (or gave no firmware version)\n"
     "  2    bad usage or argument: nothing was opened\n"
-    "  3    no reader found (or none answered at the stored place)\n"
-    "  4    the port cannot be opened; the message says why\n"
+    "  3    no reader found (or none answered at the stored place, or to any tag poll)\n"
+    "  4    the port cannot be opened, or was lost meanwhile; the message says why\n"
     "  130  interrupted (Ctrl+C) during any command but read-tags, port closed\n";
 
 constexpr const char* kExamples =

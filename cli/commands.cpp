@@ -660,6 +660,9 @@ int Ports(const CliOptions& options, std::FILE* out) {
       port["usb"] = {{"vendor_id", p.usb->vendor_id}, {"product_id", p.usb->product_id},
                      {"serial", p.usb->serial},       {"manufacturer", p.usb->manufacturer},
                      {"product", p.usb->product},     {"by_id", p.usb->by_id}};
+      port["usb"]["driver"] = p.usb->driver;
+      port["usb"]["latency_timer_ms"] =
+          p.usb->latency_timer_ms >= 0 ? json(p.usb->latency_timer_ms) : json(nullptr);
     }
     list.push_back(port);
     if (options.json) continue;
@@ -687,6 +690,10 @@ int Ports(const CliOptions& options, std::FILE* out) {
       if (!p.usb->product.empty()) line += " " + p.usb->product;
       if (!p.usb->serial.empty()) line += " serial " + p.usb->serial;
       if (!p.usb->by_id.empty()) line += " " + p.usb->by_id;
+      if (!p.usb->driver.empty()) line += ", driver " + p.usb->driver;
+      if (p.usb->latency_timer_ms >= 0) {
+        line += ", latency timer " + std::to_string(p.usb->latency_timer_ms) + " ms";
+      }
     }
     Print(out, line);
   }

@@ -21,7 +21,11 @@ struct UsbIdentity {
   std::string serial;  // empty when the converter has none
   std::string manufacturer;
   std::string product;
-  std::string by_id;  // the /dev/serial/by-id name; empty where there is none
+  std::string by_id;     // the /dev/serial/by-id name; empty where there is none
+  std::string driver{};  // Linux: the kernel driver ("ftdi_sio", "cp210x", "cdc_acm")
+  // The converter's latency timer in ms, where the system shows it (Linux: sysfs for
+  // ftdi_sio; Windows: LatencyTimer in the device's parameters); -1 where it does not.
+  int latency_timer_ms = -1;
 };
 
 struct PortInfo {

@@ -115,6 +115,14 @@ std::optional<UsbIdentity> UsbOf(const std::string& device) {
   usb.serial = FirstLine(dir / "serial");
   usb.manufacturer = FirstLine(dir / "manufacturer");
   usb.product = FirstLine(dir / "product");
+  const fs::path port = fs::path("/sys/class/tty") / tty / "device";
+  usb.driver = fs::canonical(port / "driver", ec).filename().string();
+  if (ec) usb.driver.clear();
+  const std::string latency = FirstLine(port / "latency_timer");
+  if (!latency.empty() && latency.find_first_not_of("0123456789") == std::string::npos &&
+      latency.size() < 6) {
+    usb.latency_timer_ms = std::stoi(latency);
+  }
   for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end;
        it.increment(ec)) {
     if (Canonical(it->path().string()) == device) {

@@ -24,6 +24,7 @@ struct DeviceNames {
   std::string friendly_name;
   std::string vendor_id;
   std::string product_id;
+  int latency_timer_ms = -1;
 };
 
 std::string Property(HDEVINFO set, SP_DEVINFO_DATA& data, DWORD property) {
@@ -59,9 +60,17 @@ std::map<std::string, DeviceNames> PortDevices() {
     const bool named = RegQueryValueExA(key, "PortName", nullptr, &type,
                                         reinterpret_cast<BYTE*>(name), &size) == ERROR_SUCCESS &&
                        type == REG_SZ;
+    // An FTDI driver keeps its latency timer beside the port name.
+    DWORD latency = 0;
+    size = sizeof latency;
+    const bool timed =
+        RegQueryValueExA(key, "LatencyTimer", nullptr, &type, reinterpret_cast<BYTE*>(&latency),
+                         &size) == ERROR_SUCCESS &&
+        type == REG_DWORD;
     RegCloseKey(key);
     if (!named) continue;
     DeviceNames names;
+    if (timed) names.latency_timer_ms = static_cast<int>(latency);
     names.friendly_name = Property(set, data, SPDRP_FRIENDLYNAME);
     const std::string hardware_id = Property(set, data, SPDRP_HARDWAREID);
     names.vendor_id = IdAfter(hardware_id, "VID_");
@@ -106,6 +115,7 @@ PortInfo Describe(int number, const std::string& device,
     info.friendly_name = it->second.friendly_name;
     if (!it->second.vendor_id.empty()) {
       info.usb = UsbIdentity{it->second.vendor_id, it->second.product_id, {}, {}, {}, {}};
+      info.usb->latency_timer_ms = it->second.latency_timer_ms;
     }
   }
   if (!device.empty()) TryOpen(info);

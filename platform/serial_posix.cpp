@@ -24,6 +24,10 @@
 // exclusive anyway; here, opening one under a getty or a terminal program would write the
 // probe frames into its session.
 //
+// Latency: a USB converter's driver is asked for low latency at open (ASYNC_LOW_LATENCY)
+// and its old flags are put back at close; a driver without the flags (a pty) is left as it
+// is.
+//
 // A lost port: a hang-up (POLLHUP, end of file) or EIO/ENXIO/ENODEV marks the descriptor
 // lost; Read then says kPortLost at once and Write fails, until the close.
 //
@@ -32,6 +36,7 @@
 // combinations a Windows port accepts.
 
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -46,6 +51,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -56,6 +62,7 @@
 #include "platform/port_mode.h"
 #include "platform/port_names.h"
 #include "platform/serial_device.h"
+#include "platform/serial_flags.h"
 
 namespace kelta {
 
@@ -231,8 +238,26 @@ std::string UserOf(const std::string& device) {
 // control always drains, so only a stuck device (a pty nobody reads) gets here.
 constexpr int kWriteStallMs = 2000;
 
+class SystemFlags final : public SerialFlags {
+ public:
+  bool Get(int fd, int& flags) override {
+    serial_struct s{};
+    if (ioctl(fd, TIOCGSERIAL, &s) != 0) return false;
+    flags = s.flags;
+    return true;
+  }
+  bool Set(int fd, int flags) override {
+    serial_struct s{};
+    if (ioctl(fd, TIOCGSERIAL, &s) != 0) return false;
+    s.flags = flags;
+    return ioctl(fd, TIOCSSERIAL, &s) == 0;
+  }
+};
+
 class PosixSerialDevice final : public SerialDevice {
  public:
+  explicit PosixSerialDevice(SerialFlags& flags) : flags_(flags) {}
+
   PortHandleType Open(int number) override {
     const std::string name = PortDeviceName(number);
     if (name.empty()) return Failed(ENOENT);
@@ -259,6 +284,7 @@ class PosixSerialDevice final : public SerialDevice {
     // in their mode, not in the last one tried here.
     termios t{};
     if (tcgetattr(fd, &t) == 0) h.saved = t;
+    h.saved_flags = RequestLowLatency(flags_, fd);
     return fd;
   }
 
@@ -366,8 +392,9 @@ class PosixSerialDevice final : public SerialDevice {
   void Close(PortHandleType handle) override {
     const int fd = Fd(handle);
     // The line settings go back while the port is still ours, before the claim is given up.
-    if (const auto it = handles_.find(fd); it != handles_.end() && it->second.saved) {
-      tcsetattr(fd, TCSANOW, &*it->second.saved);
+    if (const auto it = handles_.find(fd); it != handles_.end()) {
+      if (it->second.saved) tcsetattr(fd, TCSANOW, &*it->second.saved);
+      if (it->second.saved_flags) flags_.Set(fd, *it->second.saved_flags);
     }
     // The exclusive flag belongs to the tty, not to this descriptor: on a pty whose other
     // side stays open it would outlive the close and lock everybody out.
@@ -405,8 +432,10 @@ class PosixSerialDevice final : public SerialDevice {
   struct Handle {
     std::uint32_t read_wait_ms = 0;  // 0 for a port the channel has not set
     std::optional<termios> saved;    // the line as it was at open
+    std::optional<int> saved_flags;  // the driver flags, where low latency changed them
     bool lost = false;
   };
+  SerialFlags& flags_;
   // Per open descriptor; an instance serves one thread (a link on another thread gets its
   // own from NewSystemSerialDevice).
   std::unordered_map<int, Handle> handles_;
@@ -422,13 +451,31 @@ std::string DefaultDevice(int number) {
 
 }  // namespace
 
+SerialFlags& SystemSerialFlags() {
+  static SystemFlags flags;
+  return flags;
+}
+
+std::optional<int> RequestLowLatency(SerialFlags& flags, int fd) {
+  int old = 0;
+  if (!flags.Get(fd, old)) return std::nullopt;
+  const int low = old | static_cast<int>(ASYNC_LOW_LATENCY);
+  if (low == old || !flags.Set(fd, low)) return std::nullopt;
+  return old;
+}
+
+std::unique_ptr<SerialDevice> MakePosixSerialDevice(SerialFlags& flags) {
+  return std::make_unique<PosixSerialDevice>(flags);
+}
+
 SerialDevice& SystemSerialDevice() {
-  static PosixSerialDevice device;
+  static PosixSerialDevice device(SystemSerialFlags());
   return device;
 }
 
+// The driver flags keep no state of their own, so every channel shares them.
 std::unique_ptr<SerialDevice> NewSystemSerialDevice() {
-  return std::make_unique<PosixSerialDevice>();
+  return MakePosixSerialDevice(SystemSerialFlags());
 }
 
 OpenError OpenErrorOf(int system_code) {

@@ -214,6 +214,7 @@ void PtyHost::Hear(const std::uint8_t* data, std::size_t count, std::uint32_t no
 void PtyHost::Send(std::uint32_t now) {
   while (!outgoing_.empty() && static_cast<std::int32_t>(now - outgoing_.front().due_ms) >= 0) {
     Outgoing& out = outgoing_.front();
+    bool lost = false;
     while (written_ < out.bytes.size()) {
       const ssize_t n = write(master_, out.bytes.data() + written_, out.bytes.size() - written_);
       if (n > 0) {
@@ -222,15 +223,15 @@ void PtyHost::Send(std::uint32_t now) {
         continue;
       } else if (n < 0 && errno == EIO) {
         // Nobody on the line: the reply is lost as on a wire.
-        written_ = out.bytes.size();
+        lost = true;
         break;
       } else {
         blocked_ = true;  // full: the client has not read yet
         return;
       }
     }
-    Trace(now, "->", out.bytes);
-    if (out.endless) {
+    Trace(now, "->", out.bytes, lost ? "nobody has the port open: lost" : "");
+    if (out.endless && !lost) {
       streaming_ = true;
       stream_since_ms_ = now;
       stream_sent_ = 0;

@@ -2,6 +2,7 @@
 // temporary configuration folder.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/tty_flags.h>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -26,6 +27,7 @@
 #include "platform/config_dir.h"
 #include "platform/port_info.h"
 #include "platform/serial_device.h"
+#include "platform/serial_flags.h"
 
 namespace kelta {
 namespace {
@@ -400,6 +402,58 @@ TEST_F(PosixSerial, APortOpenInAnotherProcessIsLeftAlone) {
   EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&before));
   EXPECT_TRUE(port_.OpenPort(kPort, "115200,n,8,1"));
   port_.ClosePort();
+}
+
+// A driver's flags as a test sets them up; records every change asked for.
+class FakeFlags final : public SerialFlags {
+ public:
+  bool Get(int, int& out) override {
+    if (!has_flags) return false;
+    out = flags;
+    return true;
+  }
+  bool Set(int, int value) override {
+    sets.push_back(value);
+    if (!accepts) return false;
+    flags = value;
+    return true;
+  }
+  bool has_flags = true;
+  bool accepts = true;
+  int flags = 0x10;
+  std::vector<int> sets;
+};
+
+// Low latency is asked for at open and the old flags are put back at close, on a driver
+// that has them; nothing is changed, or put back, on one that has not, refuses, or has it
+// already. (Every other test opens a pty, whose driver has no such flags, through the
+// system's flags.)
+TEST_F(PosixSerial, LowLatencyIsAskedForAtOpenAndTheOldFlagsPutBackAtClose) {
+  constexpr int kLow = static_cast<int>(ASYNC_LOW_LATENCY);
+  struct Case {
+    const char* name;
+    bool has_flags;
+    bool accepts;
+    int flags;
+    std::vector<int> sets;
+  };
+  const Case cases[] = {{"usual", true, true, 0x10, {0x10 | kLow, 0x10}},
+                        {"already low", true, true, 0x10 | kLow, {}},
+                        {"no flags", false, true, 0x10, {}},
+                        {"refused", true, false, 0x10, {0x10 | kLow}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeFlags flags;
+    flags.has_flags = c.has_flags;
+    flags.accepts = c.accepts;
+    flags.flags = c.flags;
+    const auto device = MakePosixSerialDevice(flags);
+    SerialPort port(*device, SystemClock());
+    ASSERT_TRUE(port.OpenPort(kPort, "9600,n,8,1"));
+    port.ClosePort();
+    EXPECT_EQ(flags.sets, c.sets);
+    EXPECT_EQ(flags.flags, c.flags);
+  }
 }
 
 // The kernel's consoles by their device numbers; only stat is used, nothing is opened.
