@@ -153,25 +153,5 @@ INSTANTIATE_TEST_SUITE_P(
                     WalkCase{"LockedModePassesOverAReaderInAnother", {{2, 3}, {4, 5}}, {}, true}),
     CaseName{});
 
-TEST(OnlyFound, IsTheReaderWhenExactlyOneAnswered) {
-  const auto findings = [](std::vector<bool> found) {
-    std::vector<PortFinding> list(found.size());
-    for (std::size_t i = 0; i < found.size(); ++i) {
-      list[i].port = static_cast<int>(i) + 1;
-      list[i].found = found[i];
-    }
-    return list;
-  };
-  const struct {
-    std::vector<bool> found;
-    int only;  // 0: none
-  } cases[] = {{{false, false}, 0}, {{false, true, false}, 2}, {{true, false, true}, 0}};
-  for (const auto& c : cases) {
-    const auto list = findings(c.found);
-    const PortFinding* only = OnlyFound(list);
-    EXPECT_EQ(only == nullptr ? 0 : only->port, c.only);
-  }
-}
-
 }  // namespace
 }  // namespace kelta::test
