@@ -20,6 +20,7 @@ constexpr int kWidth = 79;
 // converted once parsing has passed.
 struct RawOptions {
   std::string port, mode, lang, value, baud, wiegand, rs485, count, seconds, format = "text";
+  std::string silence;
 };
 
 // The values an option takes from a short list: checked by the parser, offered by the
@@ -108,9 +109,9 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
                                      "(instead of the stored one)")
                           ->type_name("N")
                           ->check(WholeRange(1, 255));
-  app.add_option("--device", o.device,
+  app.add_option("--device", o.devices,
                  "any serial device, e.g. a /dev/serial/by-id/... name (instead of the stored "
-                 "port)")
+                 "port); scan --every takes it more than once")
       ->type_name("PATH")
       ->excludes(port);
   app.add_option("--mode", raw.mode,
@@ -139,6 +140,10 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
                               "--port/--device); stores the place found");
   scan->add_flag("--all-modes", o.all_modes,
                  "try all twelve port modes on each port, not only the stored one");
+  scan->add_flag("--every", o.every,
+                 "every reader at once: all ports (and each --device) walked at the same time, "
+                 "one line per reader found; the place is stored only when exactly one "
+                 "answers");
   scan->add_flag("--explain", o.explain,
                  "tell port by port and mode by mode what happened, and what to do about it");
 
@@ -189,20 +194,29 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   read->add_option("--count", raw.count, "end after N tag lines")
       ->type_name("N")
       ->check(WholeRange(1, 999999999));
-  read->add_option("--seconds", raw.seconds, "end after S seconds")
-      ->type_name("S")
-      ->check(CLI::Validator(
-          [](std::string& text) -> std::string {
-            char* end = nullptr;
-            const double s = std::strtod(text.c_str(), &end);
-            if (!text.empty() && end == text.c_str() + text.size() && s > 0 && s < 1e7) return {};
-            return "must be a number of seconds above 0" + Got(text);
-          },
-          "", "seconds"));
+  const CLI::Validator seconds(
+      [](std::string& text) -> std::string {
+        char* end = nullptr;
+        const double s = std::strtod(text.c_str(), &end);
+        if (!text.empty() && end == text.c_str() + text.size() && s > 0 && s < 1e7) return {};
+        return "must be a number of seconds above 0" + Got(text);
+      },
+      "", "seconds");
+  read->add_option("--seconds", raw.seconds, "end after S seconds")->type_name("S")->check(seconds);
   read->add_flag("--unique", o.unique, "print each tag once");
   read->add_option("--format", raw.format, "the lines' format (default text)")
       ->type_name(Joined(kFormats, "|"))
       ->check(OneOf(kFormats));
+  CLI::Option* reconnect = read->add_flag(
+      "--reconnect", o.reconnect,
+      "keep reading when the port is lost or the reader falls silent: close the port, wait "
+      "for the device to come back by the same path (1 s, doubling to 30 s between tries), "
+      "probe it and read on; with --format jsonl each loss and return is an event line");
+  read->add_option("--silence", raw.silence,
+                   "with --reconnect: no reply for S seconds counts as a lost reader (default 5)")
+      ->type_name("S")
+      ->check(seconds)
+      ->needs(reconnect);
 }
 
 std::string Synopsis(const CLI::App& command) {
@@ -429,6 +443,11 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   }
 
   options.command = app.get_subcommands().front()->get_name();
+  if (options.devices.size() > 1 && !(options.command == "scan" && options.every)) {
+    err << kProgram << ": --device: only scan --every takes more than one device\n";
+    return kExitUsage;
+  }
+  if (!options.devices.empty()) options.device = options.devices.front();
   if (!raw.port.empty()) options.port = static_cast<int>(*WholeNumber(raw.port));
   if (!raw.mode.empty()) options.mode_index = BaudRateIndex(raw.mode);
   if (!raw.lang.empty()) options.language = IndexIn(kLanguages, raw.lang);
@@ -438,6 +457,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   if (!raw.wiegand.empty()) options.wiegand_index = IndexIn(kWiegandBits, raw.wiegand);
   if (!raw.count.empty()) options.count = *WholeNumber(raw.count);
   if (!raw.seconds.empty()) options.seconds = std::strtod(raw.seconds.c_str(), nullptr);
+  if (!raw.silence.empty()) options.silence = std::strtod(raw.silence.c_str(), nullptr);
   options.format = raw.format == "csv"     ? TagFormat::Csv
                    : raw.format == "jsonl" ? TagFormat::Jsonl
                                            : TagFormat::Text;

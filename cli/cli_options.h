@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kelta::cli {
 
@@ -17,6 +18,8 @@ struct CliOptions {
   std::optional<int> port;        // --port N
   std::string device;             // --device PATH
   std::optional<int> mode_index;  // --mode MODE, as its index in the baud-rate table
+  // Every --device given (device is the first): only scan --every takes more than one.
+  std::vector<std::string> devices;
   bool json = false;
   std::optional<int> language;  // --lang, as the catalogue's column
   bool no_store = false;
@@ -26,6 +29,7 @@ struct CliOptions {
   // scan
   bool all_modes = false;
   bool explain = false;
+  bool every = false;
 
   // The value of set-id, set-rssi, set-address, set-frequency and set-channel.
   int value = 0;
@@ -38,6 +42,8 @@ struct CliOptions {
   std::optional<double> seconds;
   bool unique = false;
   TagFormat format = TagFormat::Text;
+  bool reconnect = false;
+  double silence = 5;  // seconds without a reply that count as a lost reader
 };
 
 // Exit codes, the same for every command.

@@ -11,6 +11,8 @@
 #include "cli/cli_view.h"
 #include "cli/json_text.h"
 #include "cli/line_trace.h"
+#include "cli/reconnect.h"
+#include "cli/scan_every.h"
 #include "cli/scan_report.h"
 #include "cli/tag_log.h"
 #include "link/command_set.h"
@@ -219,6 +221,7 @@ class Session final : public EventPump {
   ScanReport report_;
   bool changing_ = false;
   ChangeWatch change_watch_{changing_};
+  bool system_device_;  // the system's own ports, not a line given in their place
 };
 
 // The port number --port or --device name, 0 when neither does. A device that is none of
@@ -255,6 +258,7 @@ Session::Session(const CliOptions& options, std::FILE* out, std::FILE* err, Seri
            view_,
            settings_,
            CanStore() ? *store_ : static_cast<SettingsStore&>(no_store_)} {
+  system_device_ = &device == &SystemSerialDevice();
   LoadSettings(*store_, settings_);
   loaded_ = settings_;
   // Messages name a device given by --device by its path, not by the stand-in number.
@@ -482,8 +486,13 @@ int Session::Scan() {
   ctx_.events = &report_;
   ScanScope scope;
   if (named_port_ > 0) scope.first_port = scope.last_port = named_port_;
+  // More than one port: walked all at once, each on a link of its own.
+  // (Only on the system's ports: a line given in their place is walked in order.)
+  SystemLinks links(*this, options_.trace, err_);
+  if (named_port_ == 0 && system_device_) ctx_.links = &links;
   const ScanResult result = ScanReader(ctx_, scope);
   ctx_.events = nullptr;
+  ctx_.links = nullptr;
   return ReportScan(result, report_, true);
 }
 
@@ -639,21 +648,40 @@ int Session::ReadTags() {
   std::uint64_t elapsed_ms = 0;
   const auto limit_ms =
       options_.seconds ? static_cast<std::uint64_t>(*options_.seconds * 1000.0) : 0u;
-  on_pass_ = [&] {
+  const auto done = [&] {
     const std::uint32_t now = clock_.Ticks();
     elapsed_ms += now - last_ticks;
     last_ticks = now;
-    if (Interrupted() || (options_.seconds && elapsed_ms >= limit_ms)) cancel();
+    return Interrupted() || (options_.seconds && elapsed_ms >= limit_ms);
   };
+  on_pass_ = [&] {
+    if (done()) cancel();
+  };
+  std::optional<Reconnector> reconnector;
+  if (options_.reconnect) {
+    std::function<void(const std::string&)> events;
+    if (options_.format == TagFormat::Jsonl && !options_.json)
+      events = [this](const std::string& line) { Print(out_, line); };
+    reconnector.emplace(
+        ctx_, static_cast<std::uint32_t>(options_.silence * 1000.0),
+        [this] { return PlaceName(settings_.ScanCommNo); }, err_, events, done);
+  }
   TagEvents events([&](const TagPoll& poll) {
     const bool written = log.Poll(poll, std::chrono::system_clock::now());
     // A lost port ends reading at once: no poll can be answered any more.
     if (!written || poll.port_lost || (options_.count && log.Lines() >= *options_.count)) {
       cancel();
     }
+    if (reconnector && reconnector->Polled(poll)) cancel();
   });
   ctx_.events = &events;
-  const CommandResult result = ReadCard(ctx_);
+  const auto read_round = [&] {
+    cancelled = false;
+    return ReadCard(ctx_);
+  };
+  const CommandResult result =
+      reconnector ? reconnector->Run(read_round, [](const CommandResult& r) { return r.port_lost; })
+                  : ReadCard(ctx_);
   ctx_.events = nullptr;
   on_pass_ = nullptr;
 
@@ -669,7 +697,7 @@ int Session::ReadTags() {
     std::string failure;
     if (result.port_lost) {
       failure = LostProblem(settings_.ScanCommNo);
-    } else if (log.Polls() > 0 && log.Replies() == 0) {
+    } else if (log.Polls() > 0 && log.Replies() == 0 && !options_.reconnect) {
       code = kExitNoReader;
       failure = "no reader answered at " + PlaceName(settings_.ScanCommNo) + " in " +
                 settings_.ScanBaudRate + "; qm880ctl scan looks for it";
@@ -763,6 +791,7 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err, Serial
                Clock& clock) {
   if (options.command == "ports") return Ports(options, out);
   CatchInterrupts();
+  if (options.command == "scan" && options.every) return ScanEvery(options, out, err);
   Session session(options, out, err, device, clock);
   try {
     if (options.command == "scan") return session.Scan();

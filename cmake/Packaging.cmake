@@ -26,6 +26,10 @@ if(NOT WIN32)
   # udev reads /usr/lib/udev/rules.d on Debian (merged /usr).
   install(FILES packaging/60-kelta-qm880.rules DESTINATION lib/udev/rules.d)
 endif()
+# Tag reading from one converter as a service; installed, not enabled.
+if(NOT WIN32)
+  install(FILES packaging/qm880-read-tags@.service DESTINATION lib/systemd/system)
+endif()
 # Named after the package, where Debian looks for a package's documents; the README's
 # links to docs/ keep working there.
 set(KELTA_DOCDIR "${CMAKE_INSTALL_DATAROOTDIR}/doc/kelta-reader-config")

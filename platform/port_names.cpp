@@ -1,6 +1,7 @@
 #include "platform/port_names.h"
 
 #include <map>
+#include <mutex>
 
 #include "platform/serial_device.h"
 
@@ -8,25 +9,36 @@ namespace kelta {
 
 namespace {
 
-// All calls come from the one thread that runs the reader operations.
-std::map<int, std::string>& Overrides() {
-  static std::map<int, std::string> overrides;
+// Links walking ports on threads of their own look names up while the main thread may
+// give a port its device.
+struct Overrides {
+  std::mutex mutex;
+  std::map<int, std::string> devices;
+};
+
+Overrides& TheOverrides() {
+  static Overrides overrides;
   return overrides;
 }
 
 }  // namespace
 
 void SetPortDevice(int number, const std::string& device) {
+  Overrides& o = TheOverrides();
+  const std::lock_guard lock(o.mutex);
   if (device.empty()) {
-    Overrides().erase(number);
+    o.devices.erase(number);
   } else {
-    Overrides()[number] = device;
+    o.devices[number] = device;
   }
 }
 
-const std::string* PortDeviceOverride(int number) {
-  const auto it = Overrides().find(number);
-  return it == Overrides().end() ? nullptr : &it->second;
+std::optional<std::string> PortDeviceOverride(int number) {
+  Overrides& o = TheOverrides();
+  const std::lock_guard lock(o.mutex);
+  const auto it = o.devices.find(number);
+  if (it == o.devices.end()) return std::nullopt;
+  return it->second;
 }
 
 }  // namespace kelta

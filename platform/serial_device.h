@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -81,6 +82,10 @@ class SerialDevice {
 
 // The real serial ports of this operating system (one instance per process).
 SerialDevice& SystemSerialDevice();
+
+// A channel of its own to the same ports, for a link that runs on another thread beside
+// others: it shares no state with SystemSerialDevice() or with another such channel.
+std::unique_ptr<SerialDevice> NewSystemSerialDevice();
 
 // The device that port `number` names on this platform ("\\.\COM3",
 // "/dev/ttyS2", or the target of a ports/comN link); empty when it names none.

@@ -436,7 +436,8 @@ class PosixSerialDevice final : public SerialDevice {
     bool lost = false;
   };
   SerialFlags& flags_;
-  // Per open descriptor; all calls come from the window's thread.
+  // Per open descriptor; an instance serves one thread (a link on another thread gets its
+  // own from NewSystemSerialDevice).
   std::unordered_map<int, Handle> handles_;
   OpenError last_open_error_;
 };
@@ -470,6 +471,11 @@ std::unique_ptr<SerialDevice> MakePosixSerialDevice(SerialFlags& flags) {
 SerialDevice& SystemSerialDevice() {
   static PosixSerialDevice device(SystemSerialFlags());
   return device;
+}
+
+// The driver flags keep no state of their own, so every channel shares them.
+std::unique_ptr<SerialDevice> NewSystemSerialDevice() {
+  return MakePosixSerialDevice(SystemSerialFlags());
 }
 
 OpenError OpenErrorOf(int system_code) {
@@ -513,7 +519,7 @@ int PortNumberOfDevice(const std::string& device) {
 // The target of a link is returned as the link names it, made absolute against the ports
 // folder; a link to a link is followed by open() itself.
 std::string PortDeviceName(int number) {
-  if (const std::string* device = PortDeviceOverride(number)) return *device;
+  if (const auto device = PortDeviceOverride(number)) return *device;
   if (number < 1) return {};
   const std::string folder = ConfigDir() + "/ports";
   const std::string link = folder + "/com" + std::to_string(number);

@@ -206,6 +206,10 @@ SerialDevice& SystemSerialDevice() {
   return device;
 }
 
+std::unique_ptr<SerialDevice> NewSystemSerialDevice() {
+  return std::make_unique<Win32SerialDevice>();
+}
+
 OpenError OpenErrorOf(int system_code) {
   OpenError error{OpenFailure::Other, system_code, {}};
   char* text = nullptr;
@@ -250,7 +254,7 @@ int PortNumberOfDevice(const std::string& device) {
 // The device namespace form: plain "COM10" and above name no device on Windows, and the
 // form works for every number alike.
 std::string PortDeviceName(int number) {
-  if (const std::string* device = PortDeviceOverride(number)) return *device;
+  if (const auto device = PortDeviceOverride(number)) return *device;
   if (number < 0) return {};
   return "\\\\.\\COM" + std::to_string(number);
 }

@@ -14,6 +14,8 @@
 
 namespace kelta {
 
+class LinkMaker;
+
 struct ReaderContext {
   ReaderLink& link;
   Clock& clock;
@@ -34,6 +36,9 @@ struct ReaderContext {
   // The device a front end names port `number` by in messages; unset, or empty for a
   // number, the number stands (the window's way).
   std::function<std::string(int)> port_device = nullptr;
+  // Set: discovery walks its ports all at once, each on a link of its own made here; none
+  // by default (the window walks one port after another).
+  LinkMaker* links = nullptr;
 
   // Catalogue message `no` in the current language, as UTF-8.
   std::string Msg(int no) const;

@@ -3,13 +3,13 @@
 #include "link/command_set.h"
 #include "reader/operations.h"
 #include "reader/outcome.h"
+#include "reader/port_walk.h"
 
 namespace kelta {
 
 namespace {
 
 constexpr int kStoredPlaceTries = 3;
-constexpr int kWalkTries = 2;
 constexpr int kVersionTries = 3;
 constexpr int kModeCount = static_cast<int>(kBaudRateTable.size());
 
@@ -91,14 +91,53 @@ bool Walk(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) {
   return false;
 }
 
+// The same walk with every port at once: the place stored is the one the walk in order
+// would have found, the lowest port in the first mode that answered there.
+bool WalkAtOnce(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) {
+  Settings& s = ctx.settings;
+  WalkPlan plan;
+  plan.first_only = true;
+  for (int port = scope.first_port; port <= scope.last_port; ++port) plan.ports.push_back(port);
+  if (ctx.view.Checked(Ctl::chkLock)) {
+    plan.modes = {s.ScanBaudRateNo >= 0 && s.ScanBaudRateNo < kModeCount ? s.ScanBaudRateNo
+                                                                         : kDefaultModeIndex};
+  } else {
+    for (int m = 0; m < kModeCount; ++m) plan.modes.push_back(m);
+  }
+  const std::vector<PortFinding> findings = WalkPortsAtOnce(*ctx.links, plan);
+  const PortFinding* found = FirstFound(findings);
+  // Told as the walk in order would have told it: up to the port where it stops.
+  for (const PortFinding& f : findings) {
+    if (ctx.events) ReplaySteps(f, *ctx.events);
+    if (f.lost) {
+      result.port_lost = true;
+      result.lost_port = f.port;
+    }
+    if (&f == found) break;
+  }
+  if (found == nullptr) return false;
+  s.ScanCommNo = found->port;
+  s.ScanBaudRateNo = found->mode_index;
+  s.ScanBaudRate = kBaudRateTable[static_cast<std::size_t>(found->mode_index)];
+  const SaveResult saved = SaveScanSettings(ctx.store, s);
+  result.stored = saved.stored;
+  result.store_error = saved.error;
+  result.serial = found->serial;
+  result.id = found->id;
+  return true;
+}
+
 bool TwoDecimalDigits(const std::string& text) {
   return text.size() == 2 && text[0] >= '0' && text[0] <= '9' && text[1] >= '0' && text[1] <= '9';
 }
 
 // Shows the serial number and ID of the reader-information reply in the link.
-void ShowReaderInfo(ReaderContext& ctx, ScanResult& result) {
-  result.serial = ctx.link.ReplyChars(6, 13);
-  result.id = ctx.link.ReplyChars(3, 4);
+// A walk on links of their own has filled them in already.
+void ShowReaderInfo(ReaderContext& ctx, ScanResult& result, bool reply_in_link) {
+  if (reply_in_link) {
+    result.serial = ctx.link.ReplyChars(6, 13);
+    result.id = ctx.link.ReplyChars(3, 4);
+  }
   ctx.view.SetSelection(Ctl::cmbBaudRate, ctx.settings.ScanBaudRateNo);
   ctx.view.SetText(Ctl::pnSerial, ctx.Msg(19) + " : " + ReplyDisplay(result.serial));
   const std::string& id = result.id;
@@ -150,7 +189,9 @@ ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope) {
   ctx.ReaderReady = false;
   ScanResult result;
   result.found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx, result);
-  if (!result.found && scope.walk) result.found = Walk(ctx, scope, result);
+  if (!result.found && scope.walk) {
+    result.found = ctx.links != nullptr ? WalkAtOnce(ctx, scope, result) : Walk(ctx, scope, result);
+  }
 
   if (!result.found) {
     // The list shows the default while the stored index keeps its value.
@@ -165,7 +206,7 @@ ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope) {
   result.port = ctx.settings.ScanCommNo;
   result.mode = ctx.settings.ScanBaudRate;
   result.mode_index = ctx.settings.ScanBaudRateNo;
-  ShowReaderInfo(ctx, result);
+  ShowReaderInfo(ctx, result, !at_once);
   result.ready = FetchVersion(ctx, result);
   if (result.ready) {
     ctx.tone.Beep(kHighToneHz, kOutcomeToneMs);

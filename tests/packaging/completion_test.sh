@@ -18,7 +18,7 @@ expect() {  # expect "WORDS TO COMPLETE" "COMPLETIONS"
 }
 expect "qm880ctl rea" "read-tags"
 expect "qm880ctl --port 3 set-o" "set-output"
-expect "qm880ctl scan --e" "--explain"
+expect "qm880ctl scan --e" "--every --explain"
 expect "qm880ctl set-output --w" "--wiegand"
 expect "qm880ctl set-output --rs485 " "24 32 40 64"
 expect "qm880ctl read-tags --format " "text csv jsonl"

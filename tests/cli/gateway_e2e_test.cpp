@@ -1,0 +1,194 @@
+// qm880ctl on a gateway: several readers on several ports, against qm880-sim processes in a
+// configuration folder of the test's own (the ports without a simulator lead nowhere).
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/settings_store.h"
+#include "settings/settings.h"
+#include "sim/sim_process.h"
+
+namespace kelta {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Output {
+  int code = -1;
+  std::string out;
+};
+
+class Gateway : public testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/kelta-gateway-test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    home_ = dir;
+    setenv("XDG_CONFIG_HOME", dir, 1);
+    LinkOtherPortsToNothing(0);
+  }
+  void TearDown() override {
+    sims_.clear();
+    fs::remove_all(home_);
+  }
+  void StartSim(int port, std::vector<std::string> options) {
+    sims_.push_back(std::make_unique<SimProcess>(port, options));
+    ASSERT_TRUE(sims_.back()->Ready());
+  }
+  // qm880ctl with `args`; standard error goes to a file of the folder.
+  Output Run(const std::string& args) const {
+    const std::string command =
+        std::string(KELTA_QM880CTL) + " " + args + " 2>" + (home_ / "err").string();
+    Output o;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+      o.out.append(buffer, n);
+    const int status = pclose(pipe);
+    o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return o;
+  }
+  static Settings Stored() {
+    Settings s;
+    LoadSettings(*MakeSystemSettingsStore(), s);
+    return s;
+  }
+
+  fs::path home_;
+  std::vector<std::unique_ptr<SimProcess>> sims_;
+};
+
+struct EveryCase {
+  const char* name;
+  // Port and mode; modes without parity, which a pseudo-terminal cannot tell from those with.
+  std::vector<std::pair<int, int>> readers;
+  int stored_port;  // 0: nothing stored
+  int code;
+};
+void PrintTo(const EveryCase& c, std::ostream* os) { *os << c.name; }
+
+class ScanEvery : public Gateway, public testing::WithParamInterface<EveryCase> {};
+
+TEST_P(ScanEvery, ReportsEveryReaderAndStoresOnlyALoneOne) {
+  const EveryCase& c = GetParam();
+  for (const auto& [port, mode] : c.readers) {
+    StartSim(port, {"--mode", std::to_string(mode), "--serial", "QM88000" + std::to_string(port)});
+  }
+
+  const Output o = Run("--json scan --every --all-modes");
+
+  EXPECT_EQ(o.code, c.code);
+  const nlohmann::json list = nlohmann::json::parse(o.out);
+  ASSERT_EQ(list.size(), c.readers.size()) << o.out;
+  for (std::size_t i = 0; i < c.readers.size(); ++i) {
+    EXPECT_EQ(list[i]["port"], c.readers[i].first);
+    EXPECT_EQ(list[i]["mode_index"], c.readers[i].second);
+    EXPECT_EQ(list[i]["serial"], "QM88000" + std::to_string(c.readers[i].first));
+    EXPECT_EQ(list[i]["version"], "V2.10.04");
+    EXPECT_EQ(list[i]["stored"], c.stored_port == c.readers[i].first);
+  }
+  EXPECT_EQ(Stored().ScanCommNo, c.stored_port);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, ScanEvery,
+                         testing::Values(EveryCase{"None", {}, 0, 3},
+                                         EveryCase{"One", {{4, 2}}, 4, 0},
+                                         EveryCase{"TwoInDifferentModes", {{2, 8}, {9, 0}}, 0, 0}),
+                         testing::PrintToStringParamName());
+
+std::vector<std::string> LinesOf(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Waits up to ten seconds for `ready` to hold on the lines of `file`.
+template <class Ready>
+bool AwaitLines(const fs::path& file, Ready ready) {
+  for (int i = 0; i < 1000; ++i) {
+    if (ready(LinesOf(file))) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+int Count(const std::vector<std::string>& lines, const std::string& text) {
+  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.find(text) != std::string::npos;
+  }));
+}
+
+// The simulator killed (a converter pulled out) and started again on the same link while
+// tags are read: reading goes on, the loss and the return as events in order among the tag
+// lines, none lost or doubled, and Ctrl+C ends it with the summary.
+TEST_F(Gateway, ReadingWithReconnectSurvivesTheSimulatorKilledAndStartedAgain) {
+  constexpr int kPort = 3;
+  StartSim(kPort, {"--tag", "000004D2"});
+  const fs::path out = home_ / "out";
+  const fs::path err = home_ / "err";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    execl(KELTA_QM880CTL, KELTA_QM880CTL, "--port", "3", "--no-store", "read-tags", "--reconnect",
+          "--silence", "60", "--format", "jsonl", nullptr);
+    _exit(98);
+  }
+  const auto tags = [](const std::vector<std::string>& lines) { return Count(lines, "\"tag\""); };
+  ASSERT_TRUE(AwaitLines(out, [&](const auto& lines) { return tags(lines) >= 3; }));
+  kill(sims_.back()->Pid(), SIGKILL);
+  sims_.clear();
+  ASSERT_TRUE(AwaitLines(out, [](const auto& lines) { return Count(lines, "\"lost\"") == 1; }));
+  StartSim(kPort, {"--tag", "000004D2"});
+  ASSERT_TRUE(AwaitLines(out, [&](const auto& lines) {
+    return Count(lines, "\"resumed\"") == 1 &&
+           tags(std::vector<std::string>(
+               std::find_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.find("resumed") != l.npos; }),
+               lines.end())) >= 3;
+  }));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  const std::vector<std::string> lines = LinesOf(out);
+  std::vector<std::string> kinds;
+  std::string last_time;
+  for (const std::string& line : lines) {
+    const nlohmann::json j = nlohmann::json::parse(line);
+    const std::string kind = j.contains("event") ? j["event"].get<std::string>() : "tag";
+    if (kinds.empty() || kinds.back() != kind) kinds.push_back(kind);
+    // The hang-up itself, not a minute of silence.
+    if (j.contains("event")) {
+      EXPECT_EQ(j["reason"], "lost") << line;
+    }
+    EXPECT_GT(j["time"].get<std::string>(), last_time) << line;  // none written twice
+    last_time = j["time"];
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"tag", "lost", "resumed", "tag"}));
+  // Every tag heard has its line: the summary counts as many.
+  std::stringstream summary;
+  summary << std::ifstream(err).rdbuf();
+  EXPECT_NE(summary.str().find("tags " + std::to_string(tags(lines)) + " "), std::string::npos)
+      << summary.str();
+}
+
+}  // namespace
+}  // namespace kelta
