@@ -447,6 +447,12 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
     err << kProgram << ": --device: only scan --every takes more than one device\n";
     return kExitUsage;
   }
+  // --json holds every read for one document at the end: no end in sight with --reconnect.
+  if (options.json && options.reconnect) {
+    err << kProgram << ": --json keeps every read until reading ends; with --reconnect use "
+        << "--format jsonl\n";
+    return kExitUsage;
+  }
   if (!options.devices.empty()) options.device = options.devices.front();
   if (!raw.port.empty()) options.port = static_cast<int>(*WholeNumber(raw.port));
   if (!raw.mode.empty()) options.mode_index = BaudRateIndex(raw.mode);

@@ -304,7 +304,13 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"Port0", {"--port", "0", "scan"}, "--port: must be a whole number from 1 to 255"},
         UsageCase{
             "Format", {"read-tags", "--format", "xml"}, "--format: must be text, csv or jsonl"},
-        UsageCase{"NoCommand", {"--json"}, "a command is required"}),
+        UsageCase{"NoCommand", {"--json"}, "a command is required"},
+        UsageCase{"JsonReconnect",
+                  {"--json", "read-tags", "--reconnect"},
+                  "--json keeps every read until reading ends"},
+        UsageCase{"TwoDevices",
+                  {"--device", "/tmp/a", "--device", "/tmp/b", "info"},
+                  "--device: only scan --every takes more than one device"}),
     CaseName());
 
 struct ExplainCase {
