@@ -16,7 +16,7 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXE
 # What the build makes of the packages' contents: `make package` and `make windows` build
 # this target (not the tests) before CPack installs.
 add_custom_target(package-contents)
-foreach(target qm880-config qm880ctl qm880-sim qm880ctl-completion changelog
+foreach(target qm880-config qm880ctl qm880-sim qm880ctl-completion
                qm880-config-manpage qm880ctl-manpage qm880-sim-manpage)
   if(TARGET ${target})
     add_dependencies(package-contents ${target})
@@ -55,6 +55,7 @@ if(NOT WIN32)
     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog}
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
   add_custom_target(changelog ALL DEPENDS ${changelog})
+  add_dependencies(package-contents changelog)
   install(FILES packaging/copyright ${changelog} DESTINATION ${KELTA_DOCDIR})
 endif()
 install(DIRECTORY docs/ DESTINATION ${KELTA_DOCDIR}/docs FILES_MATCHING
