@@ -20,6 +20,7 @@ install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6
 install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
 # The GCC runtime that Qt's DLLs and the program link (one copy for both), without the
 # debug information Debian ships in it (libstdc++-6.dll: 23 MB with, 2 MB without).
+# strip writes a time into a PE header: the release's (SOURCE_DATE_EPOCH), not the build's.
 foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
                   OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -28,7 +29,8 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   endif()
   set(stripped ${CMAKE_BINARY_DIR}/mingw-runtime/${dll})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/mingw-runtime)
-  execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded -o ${stripped} ${path}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KELTA_RELEASE_EPOCH}
+                          ${CMAKE_STRIP} --strip-unneeded -o ${stripped} ${path}
                   RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${CMAKE_STRIP} could not strip ${path}")
