@@ -6,8 +6,9 @@ set(CPACK_PACKAGE_CONTACT "KELTA Technology Corp. <support@kelta.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configuration utility for the KELTA QM880-4R active-tag reader")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
-# Every time in the packages is the release's date (cmake/Release.cmake): CPack's DEB and
-# archive generators take it from SOURCE_DATE_EPOCH, which the project's CPack file sets.
+# Every time in the packages is the release's date (cmake/Release.cmake), not the build's:
+# the project's CPack files set SOURCE_DATE_EPOCH to it (for CPack's DEB generator and for
+# strip), and the Windows packages' files get it (cmake/CPackWindowsStage.cmake).
 set(CPACK_KELTA_RELEASE_EPOCH ${KELTA_RELEASE_EPOCH})
 # Folders made by the installation are rwxr-xr-x whatever the umask of the build.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
@@ -22,6 +23,13 @@ foreach(target qm880-config qm880ctl qm880-sim qm880ctl-completion
     add_dependencies(package-contents ${target})
   endif()
 endforeach()
+
+if(KELTA_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME packaging.makensis-sorted
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/makensis_sorted_test.sh
+            ${CMAKE_CURRENT_LIST_DIR}/makensis-sorted)
+  set_tests_properties(packaging.makensis-sorted PROPERTIES LABELS packaging)
+endif()
 
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackaging.cmake)
