@@ -45,13 +45,15 @@ test-windows: deps
 	cmake --build --preset windows-cross
 	ctest --preset windows-cross
 
-# The Windows installer and the portable zip of the same folder.
+# The Windows installer and the portable zip of the same folder: every program they
+# carry (not the tests), their checksums in build/windows/packages/SHA256SUMS.
 windows package-windows: deps
 	scripts/build-qt-windows >/dev/null
 	cmake --preset windows-cross
-	cmake --build --preset windows-cross --target qm880-config
+	cmake --build --preset windows-cross --target package-contents
+	rm -rf build/windows/packages
 	cd build/windows && cpack
-	@ls -1 build/windows/packages/*-setup.exe build/windows/packages/*.zip
+	cd build/windows/packages && sha256sum *-setup.exe *.zip | tee SHA256SUMS
 
 test-asan: deps
 	cmake --preset asan
@@ -75,9 +77,14 @@ fuzz-ci:
 	@KELTA_NO_WINDOWS=1 scripts/install-deps clang libclang-rt-14-dev
 	scripts/fuzz --ci
 
-package: build
+# The Debian package: the programs and what else it carries (not the tests), its checksum
+# in build/default/packages/SHA256SUMS.
+package: deps
+	cmake --preset default
+	cmake --build --preset default --target package-contents
+	rm -rf build/default/packages
 	cd build/default && cpack -G DEB
-	@ls -1 build/default/packages/*.deb
+	cd build/default/packages && sha256sum *.deb | tee SHA256SUMS
 
 # Debian's checker on the package: no error and no warning may stand.
 package-check: package

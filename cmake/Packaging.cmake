@@ -6,6 +6,30 @@ set(CPACK_PACKAGE_CONTACT "KELTA Technology Corp. <support@kelta.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configuration utility for the KELTA QM880-4R active-tag reader")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_OUTPUT_FILE_PREFIX "${CMAKE_BINARY_DIR}/packages")
+# Every time in the packages is the release's date (cmake/Release.cmake), not the build's:
+# the project's CPack files set SOURCE_DATE_EPOCH to it (for CPack's DEB generator and for
+# strip), and the Windows packages' files get it (cmake/CPackWindowsStage.cmake).
+set(CPACK_KELTA_RELEASE_EPOCH ${KELTA_RELEASE_EPOCH})
+# Folders made by the installation are rwxr-xr-x whatever the umask of the build.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE
+    GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+# What the build makes of the packages' contents: `make package` and `make windows` build
+# this target (not the tests) before CPack installs.
+add_custom_target(package-contents)
+foreach(target qm880-config qm880ctl qm880-sim qm880ctl-completion
+               qm880-config-manpage qm880ctl-manpage qm880-sim-manpage)
+  if(TARGET ${target})
+    add_dependencies(package-contents ${target})
+  endif()
+endforeach()
+
+if(KELTA_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
+  add_test(NAME packaging.makensis-sorted
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/makensis_sorted_test.sh
+            ${CMAKE_CURRENT_LIST_DIR}/makensis-sorted)
+  set_tests_properties(packaging.makensis-sorted PROPERTIES LABELS packaging)
+endif()
 
 if(WIN32)
   include(${CMAKE_CURRENT_LIST_DIR}/WindowsPackaging.cmake)
@@ -43,12 +67,14 @@ if(NOT WIN32)
     COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/packaging/changelog > ${changelog}
     DEPENDS ${PROJECT_SOURCE_DIR}/packaging/changelog VERBATIM)
   add_custom_target(changelog ALL DEPENDS ${changelog})
+  add_dependencies(package-contents changelog)
   install(FILES packaging/copyright ${changelog} DESTINATION ${KELTA_DOCDIR})
 endif()
 install(DIRECTORY docs/ DESTINATION ${KELTA_DOCDIR}/docs FILES_MATCHING
         PATTERN "*.md" PATTERN "*.png")
 
 set(CPACK_GENERATOR "DEB")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackDeb.cmake)
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")

@@ -20,6 +20,7 @@ install(FILES $<TARGET_FILE:Qt6::Core> $<TARGET_FILE:Qt6::Gui> $<TARGET_FILE:Qt6
 install(FILES $<TARGET_FILE:Qt6::QWindowsIntegrationPlugin> DESTINATION platforms)
 # The GCC runtime that Qt's DLLs and the program link (one copy for both), without the
 # debug information Debian ships in it (libstdc++-6.dll: 23 MB with, 2 MB without).
+# strip writes a time into a PE header: the release's (SOURCE_DATE_EPOCH), not the build's.
 foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
                   OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
@@ -28,7 +29,8 @@ foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
   endif()
   set(stripped ${CMAKE_BINARY_DIR}/mingw-runtime/${dll})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/mingw-runtime)
-  execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded -o ${stripped} ${path}
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${KELTA_RELEASE_EPOCH}
+                          ${CMAKE_STRIP} --strip-unneeded -o ${stripped} ${path}
                   RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "${CMAKE_STRIP} could not strip ${path}")
@@ -54,6 +56,11 @@ install(FILES /usr/share/doc/mingw-w64-common/copyright
 set(CPACK_GENERATOR "NSIS;ZIP")
 set(CPACK_PACKAGE_FILE_NAME "kelta-reader-config-${PROJECT_VERSION}-win64")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackWindows.cmake)
+# The same folder gives the same installer and zip, byte for byte: the files get the
+# release's time, the zip is made in name order, the uninstaller's lists are put in order.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CPackWindowsStage.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/CPackWindowsZip.cmake)
+set(CPACK_NSIS_EXECUTABLE ${CMAKE_CURRENT_LIST_DIR}/makensis-sorted)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY "KELTA\\\\Reader Config")
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
@@ -70,6 +77,11 @@ set(CPACK_PACKAGE_EXECUTABLES "qm880-config" "KELTA QM880-4R Reader Config")
 # registry's 64-bit view. The Start menu gets a folder KELTA with the program's shortcut
 # and the uninstaller's.
 set(CPACK_NSIS_DEFINES "Target amd64-unicode\n!define MUI_STARTMENUPAGE_DEFAULTFOLDER KELTA")
+# The installer stores the times of the program's files (the release's), and no time for
+# the files CPack and NSIS add for the installer's own pages, which are made at build time.
+string(APPEND CPACK_NSIS_DEFINES "\nSetDateSave off")
+set(CPACK_NSIS_EXTRA_PREINSTALL_COMMANDS "SetDateSave on")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "SetDateSave off")
 # An earlier version is uninstalled first (silently too), so an upgrade leaves no old file.
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # The program has no licence of its own to agree to; the shipped ones are in licenses\.
