@@ -108,14 +108,6 @@ const char* FailureName(OpenFailure kind) {
   return "other";
 }
 
-std::string HoldersText(const std::vector<PortHolder>& holders) {
-  std::string text;
-  for (const PortHolder& h : holders) {
-    if (!text.empty()) text += ", ";
-    text += std::to_string(h.pid) + " (" + h.name + ")";
-  }
-  return text;
-}
 
 json HoldersJson(const std::vector<PortHolder>& holders) {
   json list = json::array();
@@ -125,41 +117,6 @@ json HoldersJson(const std::vector<PortHolder>& holders) {
   return list;
 }
 
-// Why `device` did not open, and what to do about it, in one line.
-std::string OpenProblem(const OpenError& error, const std::string& device) {
-  switch (error.kind) {
-    case OpenFailure::NoDevice:
-      return "no such device" + (error.text.empty() ? "" : " (" + error.text + ")");
-    case OpenFailure::NoPermission: {
-      // The group that may use serial devices; a device of another group (a terminal's,
-      // root's) is no reason to hand out membership of that one.
-      const std::string group = DescribeDevice(device).group;
-      const bool serial_group = group == "dialout" || group == "uucp";
-      const std::string fix_group = serial_group ? group : "dialout";
-      return "permission denied; fix: sudo usermod -aG " + fix_group +
-             " \"$USER\", then log in again";
-    }
-    case OpenFailure::Busy: {
-      // The holders of the lock, where they can be told from others that only have it open.
-      std::vector<PortHolder> holders = DescribeDevice(device).holders;
-      if (std::any_of(holders.begin(), holders.end(),
-                      [](const PortHolder& h) { return h.exclusive; })) {
-        std::erase_if(holders, [](const PortHolder& h) { return !h.exclusive; });
-      }
-      if (holders.empty()) return "held by another program";
-      return (holders.size() == 1 ? "held by process " : "held by processes ") +
-             HoldersText(holders);
-    }
-    case OpenFailure::NotSerial:
-      return "not a serial port" + (error.text.empty() ? "" : " (" + error.text + ")");
-    case OpenFailure::InUse:
-      return (error.text.empty() ? std::string("in use elsewhere") : error.text) + "; left alone";
-    case OpenFailure::None:
-    case OpenFailure::Other:
-      break;
-  }
-  return error.text.empty() ? std::string("cannot be opened") : error.text;
-}
 
 json OpenErrorJson(const OpenError& error, const std::string& device) {
   return {{"kind", FailureName(error.kind)},

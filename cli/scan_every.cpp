@@ -61,25 +61,6 @@ void Print(std::FILE* file, const std::string& text) {
   std::fflush(file);
 }
 
-std::string OpenText(const OpenError& error) {
-  switch (error.kind) {
-    case OpenFailure::NoDevice:
-      return "no such device";
-    case OpenFailure::NoPermission:
-      return "permission denied (is this user in the group dialout?)";
-    case OpenFailure::Busy:
-      return "held by another program";
-    case OpenFailure::NotSerial:
-      return "not a serial port";
-    case OpenFailure::InUse:
-      return (error.text.empty() ? std::string("in use elsewhere") : error.text) + "; left alone";
-    case OpenFailure::None:
-    case OpenFailure::Other:
-      break;
-  }
-  return error.text.empty() ? std::string("cannot be opened") : error.text;
-}
-
 // What --explain says for a port where no reader answered: why it did not open, or what
 // each mode heard.
 json Explanation(const PortFinding& finding, std::string& line) {
@@ -92,7 +73,7 @@ json Explanation(const PortFinding& finding, std::string& line) {
   }
   const ScanReport::Port& p = report.Ports().front();
   if (!p.opened) {
-    line = OpenText(p.error);
+    line = OpenProblem(p.error, p.device);
     explain["error"] = line;
     return explain;
   }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_info.h"
 #include "reader/results.h"
 
 namespace kelta::cli {
@@ -45,5 +46,10 @@ class ScanReport final : public ReaderEvents {
 
   std::vector<Port> ports_;
 };
+
+// "4242 (qm880-config), 4243 (cat)".
+std::string HoldersText(const std::vector<PortHolder>& holders);
+// Why `device` did not open, and what to do about it, in one line.
+std::string OpenProblem(const OpenError& error, const std::string& device);
 
 }  // namespace kelta::cli

@@ -331,7 +331,10 @@ void RegFile::CreateKey(std::string_view key) {
   if (!IsBlankLine(items_.back().lines)) {
     items_.push_back(Item{Kind::Other, {""}, {}, {}});
   }
-  items_.push_back(Item{Kind::Key, {"[" + std::string(key) + "]"}, std::string(key), {}});
+  // (Appended piece by piece: mingw's g++ 12 takes "[" + key + "]" for an overlapping copy.)
+  std::string line = "[";
+  line.append(key).push_back(']');
+  items_.push_back(Item{Kind::Key, {std::move(line)}, std::string(key), {}});
   items_.push_back(Item{Kind::Other, {""}, {}, {}});
 }
 

@@ -189,8 +189,12 @@ ScanResult ScanReader(ReaderContext& ctx, const ScanScope& scope) {
   ctx.ReaderReady = false;
   ScanResult result;
   result.found = ctx.settings.ScanCommNo > 0 && ProbeStoredPlace(ctx, result);
-  if (!result.found && scope.walk) {
-    result.found = ctx.links != nullptr ? WalkAtOnce(ctx, scope, result) : Walk(ctx, scope, result);
+  // Walked on links of their own, the reply is not in this link.
+  const bool at_once = !result.found && scope.walk && ctx.links != nullptr;
+  if (at_once) {
+    result.found = WalkAtOnce(ctx, scope, result);
+  } else if (!result.found && scope.walk) {
+    result.found = Walk(ctx, scope, result);
   }
 
   if (!result.found) {

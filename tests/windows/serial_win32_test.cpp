@@ -2,8 +2,9 @@
 // run-with-sim.sh links into the Wine prefix as a COM port. Wine shares ports freely
 // and a pty keeps no parity, so exclusivity and parity are left to the POSIX tests.
 #include <gtest/gtest.h>
-#include <mmsystem.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <mmsystem.h>
 
 #include <cstdlib>
 #include <string>
