@@ -108,7 +108,6 @@ const char* FailureName(OpenFailure kind) {
   return "other";
 }
 
-
 json HoldersJson(const std::vector<PortHolder>& holders) {
   json list = json::array();
   for (const PortHolder& h : holders) {
@@ -116,7 +115,6 @@ json HoldersJson(const std::vector<PortHolder>& holders) {
   }
   return list;
 }
-
 
 json OpenErrorJson(const OpenError& error, const std::string& device) {
   return {{"kind", FailureName(error.kind)},
