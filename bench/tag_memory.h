@@ -6,6 +6,11 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <string_view>
+
+#include "sim/sim_line.h"
+#include "sim/write_hook.h"
 
 namespace kelta::bench {
 
@@ -22,10 +27,18 @@ inline std::size_t HeapInUse() {
 // The heap after the first kWarmUpPolls polls and after kPolls - 1, told each poll.
 class HeapGrowth {
  public:
-  // Told the number of each tag poll before it goes out.
-  void Poll(long number) {
-    if (number == kWarmUpPolls + 1) after_warm_up_ = HeapInUse();
-    if (number == kPolls) at_end_ = HeapInUse();
+  // Counts the tag polls written to `device`, each told to `then` after the heap is read.
+  // The line's own record of every frame would grow; it is not the program's, so it is
+  // cleared at each poll.
+  void Watch(WriteHook& device, SimLine& line, std::function<void(long)> then = {}) {
+    device.on_write = [this, &line, then](std::string_view bytes) {
+      if (!bytes.starts_with("A00F")) return;
+      line.ClearLog();
+      const long number = ++polls_;
+      if (number == kWarmUpPolls + 1) after_warm_up_ = HeapInUse();
+      if (number == kPolls) at_end_ = HeapInUse();
+      if (then) then(number);
+    };
   }
   void Report(const char* what, double real_s, std::uint64_t virtual_ms) const {
     const long long growth =
@@ -42,6 +55,7 @@ class HeapGrowth {
   }
 
  private:
+  long polls_ = 0;
   std::size_t after_warm_up_ = 0;
   std::size_t at_end_ = 0;
 };

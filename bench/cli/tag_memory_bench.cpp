@@ -31,15 +31,8 @@ int main() {
   SimLine line(clock);
   line.AttachReader(2, ReaderModel(ReaderSettings{}, {SimTag{0x4D2, 1}}));
   WriteHook device(line);
-  long polls = 0;
   bench::HeapGrowth growth;
-  // The line's own record of every frame would grow; it is not the program's.
-  device.on_write = [&](std::string_view bytes) {
-    if (!bytes.starts_with("A00F")) return;
-    const long number = ++polls;
-    line.ClearLog();
-    growth.Poll(number);
-  };
+  growth.Watch(device, line);
 
   const std::string count = std::to_string(bench::kPolls);
   const std::vector<const char*> argv = {"qm880ctl", "--port",     "2",          "--mode",

@@ -37,7 +37,6 @@ int main(int argc, char* argv[]) {
   SimLine line(clock);
   line.AttachReader(3, ReaderModel(ReaderSettings{}, {SimTag{0x4D2, 1}}));
   WriteHook device(line);
-  long polls = 0;
   NoTone tone;
   testing::MemoryStore store;
   TfrmModule window(WindowServices{device, clock, tone, store});
@@ -46,14 +45,9 @@ int main(int argc, char* argv[]) {
   QPushButton* read = window.findChild<QPushButton*>("btnReadCard");
 
   bench::HeapGrowth growth;
-  // The line's own record of every frame would grow; it is not the window's.
-  device.on_write = [&](std::string_view bytes) {
-    if (!bytes.starts_with("A00F")) return;
-    const long number = ++polls;
-    line.ClearLog();
-    growth.Poll(number);
+  growth.Watch(device, line, [&window, read](long number) {
     if (number == bench::kPolls) QTimer::singleShot(0, &window, [read] { read->click(); });
-  };
+  });
   const auto start = std::chrono::steady_clock::now();
   read->click();
   const std::chrono::duration<double> real = std::chrono::steady_clock::now() - start;

@@ -24,6 +24,7 @@
 #include "reader/context.h"
 #include "reader/operations.h"
 #include "sim/sim_process.h"
+#include "tests/platform/holder_process.h"
 #include "tests/reader/reader_fakes.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -200,22 +201,8 @@ TEST_F(PtyFaults, EndlessStreamOnARealLineEndsTheScan) {
 // go the next scan finds the reader there.
 TEST_F(PtyFaults, PortHeldByAnotherProcess) {
   ASSERT_TRUE(StartSim({"--tag", "000004D2"}));
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
-    const PortHandleType h = SystemSerialDevice().Open(kPort);
-    const char ok = h != kInvalidPortHandle ? 'y' : 'n';
-    (void)!write(ready[1], &ok, 1);
-    char c;
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
+  test::HolderProcess holder([] { return SystemSerialDevice().Open(kPort) != kInvalidPortHandle; });
+  ASSERT_TRUE(holder.Held());
 
   World w(SystemSerialDevice());
   w.MakeReady(5);
@@ -233,9 +220,7 @@ TEST_F(PtyFaults, PortHeldByAnotherProcess) {
   EXPECT_EQ(w.view.Text(Ctl::pnMsg), Catalogue().Text(25, 0));
   EXPECT_TRUE(w.view.WindowEnabled());
 
-  (void)!write(release[1], "x", 1);
-  waitpid(holder, nullptr, 0);
-  for (const int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  holder.Release();
   ScanReader(w.ctx);
   EXPECT_TRUE(w.ctx.ReaderReady);
 }

@@ -28,6 +28,7 @@
 #include "platform/port_info.h"
 #include "platform/serial_device.h"
 #include "platform/serial_flags.h"
+#include "tests/platform/holder_process.h"
 
 namespace kelta {
 namespace {
@@ -370,32 +371,21 @@ TEST_F(PosixSerial, AHangUpIsALostPort) {
 // A tty another process has open is not opened at all, and the error names the holder;
 // this process's own descriptors (the observer) do not count.
 TEST_F(PosixSerial, APortOpenInAnotherProcessIsLeftAlone) {
-  int ready[2], release[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(release), 0);
-  const pid_t holder = fork();
-  ASSERT_GE(holder, 0);
-  if (holder == 0) {
+  test::HolderProcess holder([this] {
     const int fd = open(slave_.c_str(), O_RDWR | O_NOCTTY);
-    (void)!write(ready[1], fd >= 0 ? "y" : "n", 1);
-    char c;
-    (void)!read(release[0], &c, 1);
-    _exit(0);
-  }
-  char ok = 0;
-  ASSERT_EQ(read(ready[0], &ok, 1), 1);
-  ASSERT_EQ(ok, 'y');
+    return fd >= 0;
+  });
+  ASSERT_TRUE(holder.Held());
   const termios before = Observed();
 
   EXPECT_FALSE(port_.OpenPort(kPort, "115200,n,8,1"));
   const OpenError error = port_.LastOpenError();
-  (void)!write(release[1], "x", 1);
-  waitpid(holder, nullptr, 0);
-  for (const int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+  const pid_t holder_pid = holder.Pid();
+  holder.Release();
 
   EXPECT_EQ(error.kind, OpenFailure::InUse);
   EXPECT_EQ(error.text,
-            "held by process " + std::to_string(holder) + " (" +
+            "held by process " + std::to_string(holder_pid) + " (" +
                 fs::path(fs::read_symlink("/proc/self/exe")).filename().string().substr(0, 15) +
                 ")");
   const termios after = Observed();

@@ -18,15 +18,8 @@ namespace {
 
 using Readers = std::vector<std::pair<int, int>>;  // port, mode
 
-// One port's own world: its line, clock, tap and link, on the thread that walks it.
-struct PortWorld {
-  VirtualClock clock{5000};
-  SimLine line{clock};
-  LineTap tap{line, clock};
-  SerialPort port{tap, clock};
-  FakePump pump;
-  ReaderLink link{port, clock, pump};
-};
+// One port's own world (its line, clock, tap and link), on the thread that walks it.
+using PortWorld = ReaderRig;
 
 class WorldLink final : public OwnLink {
  public:
