@@ -25,6 +25,7 @@
 #include "platform/settings_store.h"
 #include "settings/settings.h"
 #include "sim/sim_process.h"
+#include "tests/platform/holder_process.h"
 
 namespace kelta {
 namespace {
@@ -366,21 +367,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Cli, APortHeldByAnotherProcessIsExplainedWithItsHolder) {
   StartSim();
-  const pid_t holder = fork();
-  if (holder == 0) {
-    if (SystemSerialDevice().Open(kPort) == kInvalidPortHandle) _exit(1);
-    pause();
-    _exit(0);
-  }
-  for (int i = 0; i < 200 && Run({"--port", "3", "--no-store", "info"}).code != 4; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  // The holder has the port before the program starts: nothing else opens it meanwhile.
+  test::HolderProcess holder([] { return SystemSerialDevice().Open(kPort) != kInvalidPortHandle; });
+  ASSERT_TRUE(holder.Held());
   const Result r = Run({"--port", "3", "--no-store", "scan", "--explain"});
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
+  const pid_t holder_pid = holder.Pid();
+  holder.Release();
 
   EXPECT_EQ(r.code, 4);
-  EXPECT_NE(r.out.find("held by process " + std::to_string(holder) + " ("), std::string::npos)
+  EXPECT_NE(r.out.find("held by process " + std::to_string(holder_pid) + " ("), std::string::npos)
       << r.out;
 }
 
