@@ -54,6 +54,8 @@ inline constexpr int kExitNoReader = 3;  // no reader found
 inline constexpr int kExitNoPort = 4;    // the port cannot be opened
 // The reader did it, but the settings could not be stored.
 inline constexpr int kExitNotStored = 5;
+// read-tags --reconnect: the port refuses this user (permission), which no wait mends.
+inline constexpr int kExitNoAccess = 6;
 // A fault of the program itself (EX_SOFTWARE), never to be taken for the reader's doing.
 inline constexpr int kExitInternal = 70;
 inline constexpr int kExitInterrupted = 130;

@@ -21,6 +21,7 @@
 #include "platform/clock.h"
 #include "platform/interrupt.h"
 #include "platform/port_info.h"
+#include "platform/port_names.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
@@ -271,7 +272,8 @@ int Session::Finish(json doc, int code, const std::string& failure) {
   // Reading ends on an interrupt as on --count, and keeps its code.
   if (Interrupted()) {
     doc["interrupted"] = true;
-    if (options_.command != "read-tags" && code != kExitInterrupted) {
+    // A failure it came to keeps its own code (5: not stored); only success turns to 130.
+    if (options_.command != "read-tags" && code == kExitDone) {
       code = kExitInterrupted;
       const char* what = changing_
                              ? "interrupted once the command had gone out: it was completed first"
@@ -578,6 +580,27 @@ bool Session::ReportStore(const SaveResult& saved, const std::string& stored_not
   return saved.stored;
 }
 
+// read-tags --reconnect keeps trying the device the port led to when reading began: a
+// link removed or changed meanwhile sends no try to another device (the built-in table's).
+class PinnedDevice {
+ public:
+  explicit PinnedDevice(int number) : number_(number) {
+    if (number_ <= 0 || PortDeviceOverride(number_)) {
+      number_ = 0;
+      return;
+    }
+    SetPortDevice(number_, PortDeviceName(number_));
+  }
+  ~PinnedDevice() {
+    if (number_ > 0) SetPortDevice(number_, {});
+  }
+  PinnedDevice(const PinnedDevice&) = delete;
+  PinnedDevice& operator=(const PinnedDevice&) = delete;
+
+ private:
+  int number_;
+};
+
 class TagEvents final : public ReaderEvents {
  public:
   explicit TagEvents(std::function<void(const TagPoll&)> on_poll) : on_poll_(std::move(on_poll)) {}
@@ -613,13 +636,14 @@ int Session::ReadTags() {
     if (done()) cancel();
   };
   std::optional<Reconnector> reconnector;
+  const PinnedDevice pinned(options_.reconnect ? settings_.ScanCommNo : 0);
   if (options_.reconnect) {
     std::function<void(const std::string&)> events;
     if (options_.format == TagFormat::Jsonl && !options_.json)
       events = [this](const std::string& line) { Print(out_, line); };
-    reconnector.emplace(
-        ctx_, static_cast<std::uint32_t>(options_.silence * 1000.0),
-        [this] { return PlaceName(settings_.ScanCommNo); }, err_, events, done);
+    reconnector.emplace(ctx_, static_cast<std::uint32_t>(options_.silence * 1000.0),
+                        PlaceName(settings_.ScanCommNo), PortDeviceName(settings_.ScanCommNo),
+                        err_, events, done);
   }
   TagEvents events([&](const TagPoll& poll) {
     const bool written = log.Poll(poll, std::chrono::system_clock::now());
@@ -634,9 +658,15 @@ int Session::ReadTags() {
     cancelled = false;
     return ReadCard(ctx_);
   };
-  const CommandResult result =
-      reconnector ? reconnector->Run(read_round, [](const CommandResult& r) { return r.port_lost; })
-                  : ReadCard(ctx_);
+  CommandResult result;
+  if (!reconnector) {
+    result = ReadCard(ctx_);
+  } else if (!ctx_.ReaderReady || reconnector->Start()) {
+    result = reconnector->Run(read_round, [](const CommandResult& r) { return r.port_lost; });
+  } else {
+    result.outcome = Outcome::Failure;
+    result.open_error = *reconnector->Refusal();
+  }
   ctx_.events = nullptr;
   on_pass_ = nullptr;
 
@@ -665,6 +695,10 @@ int Session::ReadTags() {
     doc["open_error"] = OpenErrorJson(result.open_error, PortDeviceName(settings_.ScanCommNo));
   }
   doc["message"] = view_.Text(Ctl::pnMsg);
+  if (reconnector && reconnector->Refusal()) {
+    return Finish(doc, kExitNoAccess,
+                  FailureOf(result) + "; --reconnect does not wait for that");
+  }
   return Finish(doc, code, FailureOf(result));
 }
 

@@ -1,5 +1,6 @@
 #include "cli/tag_log.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -71,13 +72,18 @@ bool TagLog::Poll(const TagPoll& poll, WallTime time) {
   // The reader's characters shown as the window shows them; the value as the unsigned
   // number the eight hexadecimal digits stand for.
   const Read read{time, ReplyDisplay(poll.chars), static_cast<std::uint32_t>(poll.value)};
-  const auto [seen, first] = heard_at_.try_emplace(read.tag, heard_.size());
+  const auto [seen, first] = heard_at_.try_emplace(read.tag);
   if (first) {
-    heard_.push_back({read.tag, read.value, 1, time, time});
+    seen->second = heard_.insert(heard_.end(), {read.tag, read.value, 1, time, time});
+    if (heard_.size() > kHeardLimit) {
+      heard_at_.erase(heard_.front().tag);
+      heard_.pop_front();
+      ++let_go_;
+    }
   } else {
-    Heard& h = heard_[seen->second];
-    ++h.count;
-    h.last = time;
+    heard_.splice(heard_.end(), heard_, seen->second);
+    ++seen->second->count;
+    seen->second->last = time;
   }
   if (unique_ && !first) return true;
   ++lines_count_;
@@ -89,11 +95,26 @@ bool TagLog::Poll(const TagPoll& poll, WallTime time) {
   return std::fputs(line.c_str(), out_) >= 0 && std::fflush(out_) == 0;
 }
 
+std::vector<const TagLog::Heard*> TagLog::ByFirstHeard() const {
+  std::vector<const Heard*> list;
+  for (const Heard& h : heard_) list.push_back(&h);
+  std::stable_sort(list.begin(), list.end(),
+                   [](const Heard* a, const Heard* b) { return a->first < b->first; });
+  return list;
+}
+
 std::string TagLog::Summary() const {
   std::string text = "polls " + std::to_string(polls_) + ", replies " + std::to_string(replies_) +
-                     ", tags " + std::to_string(tags_) + " (" + std::to_string(heard_.size()) +
-                     " different)\n";
-  for (const Heard& h : heard_) {
+                     ", tags " + std::to_string(tags_) + " (" +
+                     std::to_string(heard_.size() + static_cast<std::size_t>(let_go_)) +
+                     " different" +
+                     (let_go_ > 0 ? "; the " + std::to_string(kHeardLimit) +
+                                        " heard last are counted, " + std::to_string(let_go_) +
+                                        " let go"
+                                  : std::string()) +
+                     ")\n";
+  for (const Heard* p : ByFirstHeard()) {
+    const Heard& h = *p;
     char head[64];
     std::snprintf(head, sizeof head, "  %s %10lu  %6ld x  first ", h.tag.c_str(),
                   static_cast<unsigned long>(h.value), h.count);
@@ -108,7 +129,8 @@ nlohmann::json TagLog::Json() const {
     reads.push_back({{"time", IsoTime(r.time)}, {"tag", r.tag}, {"value", r.value}});
   }
   nlohmann::json heard = nlohmann::json::array();
-  for (const Heard& h : heard_) {
+  for (const Heard* p : ByFirstHeard()) {
+    const Heard& h = *p;
     heard.push_back({{"tag", h.tag},
                      {"value", h.value},
                      {"count", h.count},
@@ -119,7 +141,8 @@ nlohmann::json TagLog::Json() const {
           {"replies", replies_},
           {"tags", tags_},
           {"reads", reads},
-          {"heard", heard}};
+          {"heard", heard},
+          {"heard_let_go", let_go_}};
 }
 
 }  // namespace kelta::cli

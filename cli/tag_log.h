@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <list>
 #include <unordered_map>
 #include <vector>
 
@@ -20,8 +21,11 @@ using WallTime = std::chrono::system_clock::time_point;
 // ISO 8601 in local time with milliseconds and the offset: 2025-03-01T14:05:09.042+01:00.
 std::string IsoTime(WallTime time);
 
-// Holds what the summary needs, one entry per different tag, however long reading goes
-// on; the reads themselves only where they go into one document at the end.
+// Holds what the summary needs, one entry per different tag for the kHeardLimit tags heard
+// last (an older one is let go, and counted), however long reading goes on; the reads
+// themselves only where they go into one document at the end.
+inline constexpr std::size_t kHeardLimit = 1000;
+
 class TagLog {
  public:
   // Lines go to `out` as they come; with `lines` false (--json) they are kept instead,
@@ -64,8 +68,11 @@ class TagLog {
   long tags_ = 0;
   long lines_count_ = 0;
   std::vector<Read> reads_;                                // kept only without lines
-  std::vector<Heard> heard_;                               // in the order first heard
-  std::unordered_map<std::string, std::size_t> heard_at_;  // a tag's place in heard_
+  std::list<Heard> heard_;  // the one heard longest ago first
+  std::unordered_map<std::string, std::list<Heard>::iterator> heard_at_;
+  long let_go_ = 0;  // tags no longer in heard_
+  // heard_ in the order first heard, for the summary.
+  std::vector<const Heard*> ByFirstHeard() const;
 };
 
 }  // namespace kelta::cli

@@ -41,6 +41,8 @@ void SimLine::AddEmptyPort(int port) { ports_[port].reader.reset(); }
 
 void SimLine::SetHeld(int port, bool held) { ports_[port].held = held; }
 
+void SimLine::SetRefused(int port, bool refused) { ports_[port].refused = refused; }
+
 void SimLine::RemovePort(int port) { ports_.erase(port); }
 
 void SimLine::HangUp(int port) {
@@ -120,6 +122,11 @@ PortHandleType SimLine::Open(int number) {
   record.time_ms = clock_.Ticks();
   auto it = ports_.find(number);
   Port* port = it == ports_.end() ? nullptr : &it->second;
+  if (port && port->refused) {
+    last_open_error_ = {OpenFailure::NoPermission, 13, "Permission denied"};
+    opens_.push_back(record);
+    return kInvalidPortHandle;
+  }
   if (!port || port->held || port->hung_up || port->handle != kInvalidPortHandle || Gone(*port)) {
     last_open_error_.kind =
         !port || port->hung_up || Gone(*port) ? OpenFailure::NoDevice : OpenFailure::Busy;

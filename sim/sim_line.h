@@ -47,6 +47,8 @@ class SimLine final : public SerialDevice {
   void AddEmptyPort(int port);
   // Another program holds port `port` open (or lets it go): opens fail meanwhile.
   void SetHeld(int port, bool held);
+  // Port `port` is there but this user may not open it (or may again).
+  void SetRefused(int port, bool refused);
   void RemovePort(int port);
   // Port `port` hangs up, as a converter pulled out or a pty whose other side closed:
   // the handle open on it reads kPortLost and fails its writes, and it no longer opens.
@@ -85,6 +87,7 @@ class SimLine final : public SerialDevice {
   struct Port {
     std::optional<ReaderModel> reader;
     bool held = false;
+    bool refused = false;
     bool hung_up = false;
     PortHandleType handle = kInvalidPortHandle;  // while open
     std::size_t open_record = 0;

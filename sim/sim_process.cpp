@@ -40,10 +40,18 @@ void LinkOtherPortsToNothing(int keep) {
 
 SimProcess::SimProcess(int number, const std::vector<std::string>& options)
     : link_(PortLink(number)) {
+  Spawn({KELTA_QM880_SIM, "--port", std::to_string(number), "--quiet"}, options);
+}
+
+SimProcess::SimProcess(const fs::path& link, const std::vector<std::string>& options)
+    : link_(link) {
+  Spawn({KELTA_QM880_SIM, "--link", link.string(), "--quiet"}, options);
+}
+
+void SimProcess::Spawn(std::vector<std::string> args, const std::vector<std::string>& options) {
   fs::create_directories(link_.parent_path());
   std::error_code ignored;
   fs::remove(link_, ignored);
-  std::vector<std::string> args = {KELTA_QM880_SIM, "--port", std::to_string(number), "--quiet"};
   args.insert(args.end(), options.begin(), options.end());
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());

@@ -22,6 +22,8 @@ class SimProcess {
   // Starts qm880-sim as port `number` with the given extra options (its output goes to
   // /dev/null) and waits up to five seconds for its link to stand.
   explicit SimProcess(int number, const std::vector<std::string>& options = {});
+  // The same, linked at `link` (a /dev/serial/by-id name's stand-in) instead of as a port.
+  SimProcess(const std::filesystem::path& link, const std::vector<std::string>& options);
   ~SimProcess() { Stop(); }
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
@@ -34,6 +36,8 @@ class SimProcess {
 
  private:
   std::filesystem::path link_;
+  void Spawn(std::vector<std::string> args, const std::vector<std::string>& options);
+
   pid_t pid_ = -1;
 };
 

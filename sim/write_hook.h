@@ -16,7 +16,13 @@ class WriteHook final : public SerialDevice {
   // Called with the bytes of each write before they go out.
   std::function<void(std::string_view)> on_write;
 
-  PortHandleType Open(int number) override { return device_.Open(number); }
+  // Called before each open.
+  std::function<void(int)> on_open;
+
+  PortHandleType Open(int number) override {
+    if (on_open) on_open(number);
+    return device_.Open(number);
+  }
   bool GetTimeouts(PortHandleType h, CommTimeouts& t) override { return device_.GetTimeouts(h, t); }
   bool SetTimeouts(PortHandleType h, const CommTimeouts& t) override {
     return device_.SetTimeouts(h, t);
