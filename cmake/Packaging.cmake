@@ -29,6 +29,10 @@ if(KELTA_BUILD_TESTS AND NOT CMAKE_CROSSCOMPILING)
     COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/makensis_sorted_test.sh
             ${CMAKE_CURRENT_LIST_DIR}/makensis-sorted)
   set_tests_properties(packaging.makensis-sorted PROPERTIES LABELS packaging)
+  add_test(NAME packaging.udev-rule
+    COMMAND ${PROJECT_SOURCE_DIR}/tests/packaging/udev_rule_test.sh
+            ${PROJECT_SOURCE_DIR}/packaging/60-kelta-qm880.rules)
+  set_tests_properties(packaging.udev-rule PROPERTIES LABELS packaging)
 endif()
 
 if(WIN32)
