@@ -210,8 +210,10 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   CLI::Option* reconnect = read->add_flag(
       "--reconnect", o.reconnect,
       "keep reading when the port is lost or the reader falls silent: close the port, wait "
-      "for the device to come back by the same path (1 s, doubling to 30 s between tries), "
-      "probe it and read on; with --format jsonl each loss and return is an event line");
+      "for the device to come back by the path it began with (1 s, doubling to 30 s between "
+      "tries, kept long until a tag poll is answered), probe it in every port mode and read "
+      "on; a port refused for permission ends it (exit 6); with --format jsonl each loss, "
+      "wait, return and other reader is an event line");
   read->add_option("--silence", raw.silence,
                    "with --reconnect: no reply for S seconds counts as a lost reader (default 5)")
       ->type_name("S")
@@ -306,10 +308,12 @@ constexpr const char* kExitCodes =
     "  3    no reader found (or none answered at the stored place, or to any tag poll)\n"
     "  4    the port cannot be opened, or was lost meanwhile; the message says why\n"
     "  5    the reader did it, but the settings could not be stored; the message says why\n"
+    "  6    read-tags --reconnect: the port refuses this user (permission), which no wait\n"
+    "       mends\n"
     "  70   internal error of the program: a fault to report, nothing about the reader\n"
     "  130  interrupted (Ctrl+C, SIGTERM) during any command but read-tags, port\n"
-    "       closed; a command already sent to the reader is completed first, and a\n"
-    "       second Ctrl+C ends the program at once\n";
+    "       closed; a command already sent to the reader is completed first (a failure\n"
+    "       it came to keeps its own code), and a second Ctrl+C ends the program at once\n";
 
 constexpr const char* kExamples =
     "Examples:\n"

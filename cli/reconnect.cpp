@@ -65,7 +65,7 @@ std::string Reconnector::Problem(const OpenError& error) const {
 bool Reconnector::Start() {
   const ProbeResult probe = Probe(false);
   if (probe.heard == Heard::NoPort && ForGood(probe.error)) {
-    refusal_ = probe.error;
+    Refuse(probe.error);
     return false;
   }
   if (probe.heard == Heard::Answered) serial_ = probe.serial;
@@ -94,7 +94,7 @@ CommandResult Reconnector::Run(const std::function<CommandResult()>& read,
       message = "no reply at " + place_ + " for " + seconds + " s; port closed, waiting for the reader";
     } else if (!result.opened) {
       if (ForGood(result.open_error)) {
-        refusal_ = result.open_error;
+        Refuse(result.open_error);
         return result;
       }
       reason = "no-port";
@@ -149,11 +149,7 @@ bool Reconnector::AwaitReader(bool tag_poll, bool told) {
     backoff_ = std::min(backoff_ * 2, kLastBackoffMs);
     if (probe.heard == Heard::Ended) return false;
     if (probe.heard == Heard::NoPort && ForGood(probe.error)) {
-      refusal_ = probe.error;
-      Tell("refused",
-           {{"reason", KindName(probe.error.kind)},
-            {"problem", {{"kind", KindName(probe.error.kind)}, {"text", Problem(probe.error)}}}},
-           place_ + " cannot be opened: " + Problem(probe.error) + "; waiting cannot mend that");
+      Refuse(probe.error);
       return false;
     }
     if (probe.heard == Heard::Answered) {
@@ -162,6 +158,14 @@ bool Reconnector::AwaitReader(bool tag_poll, bool told) {
     }
     TellWait(probe);
   }
+}
+
+void Reconnector::Refuse(const OpenError& error) {
+  refusal_ = error;
+  Tell("refused",
+       {{"reason", KindName(error.kind)},
+        {"problem", {{"kind", KindName(error.kind)}, {"text", Problem(error)}}}},
+       place_ + " cannot be opened: " + Problem(error) + "; waiting cannot mend that");
 }
 
 void Reconnector::TellWait(const ProbeResult& probe) {

@@ -74,6 +74,8 @@ class Reconnector {
   bool AskInfo(int mode, ProbeResult& result);
   // A reader found in another mode than the stored one: kept and stored, and told.
   void TakeMode(int mode);
+  // An open refused for good: reading is to end, and why is told.
+  void Refuse(const OpenError& error);
   // The reason a probe failed, once per change.
   void TellWait(const ProbeResult& probe);
   void NoteSerial(const std::string& serial, bool told, const std::string& reason);

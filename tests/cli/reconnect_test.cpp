@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
                              {}},
                       {"lost", "waiting"}, 0, 5, 12},
         ReconnectCase{"RefusedAtTheStartEndsAtOnce", 5, {},
-                      Script{{{0, [](SimLine& l) { l.SetRefused(3, true); }}}, {}}, {},
+                      Script{{{0, [](SimLine& l) { l.SetRefused(3, true); }}}, {}}, {"refused"},
                       cli::kExitNoAccess, 5, 1},
         ReconnectCase{"RefusedWhileWaitingEnds", 5, {},
                       Script{{{3, [](SimLine& l) { l.SetRefused(3, true); }}}, {{3, HangUp}}},
