@@ -91,7 +91,8 @@ CommandResult Reconnector::Run(const std::function<CommandResult()>& read,
       reason = "silent";
       char seconds[32];
       std::snprintf(seconds, sizeof seconds, "%g", silence_ms_ / 1000.0);
-      message = "no reply at " + place_ + " for " + seconds + " s; port closed, waiting for the reader";
+      message =
+          "no reply at " + place_ + " for " + seconds + " s; port closed, waiting for the reader";
     } else if (!result.opened) {
       if (ForGood(result.open_error)) {
         Refuse(result.open_error);
@@ -196,9 +197,8 @@ void Reconnector::NoteSerial(const std::string& serial, bool told, const std::st
   wait_told_.clear();
   const std::string before = serial_;
   serial_ = serial;
-  nlohmann::json fields = {{"reason", reason},
-                           {"serial", ReplyDisplay(serial)},
-                           {"mode", ctx_.settings.ScanBaudRate}};
+  nlohmann::json fields = {
+      {"reason", reason}, {"serial", ReplyDisplay(serial)}, {"mode", ctx_.settings.ScanBaudRate}};
   if (!mode_note_.empty()) fields["previous_mode"] = mode_note_;
   if (told || !mode_note_.empty()) {
     Tell("resumed", fields,
@@ -207,15 +207,15 @@ void Reconnector::NoteSerial(const std::string& serial, bool told, const std::st
   }
   mode_note_.clear();
   if (!before.empty() && before != serial) {
-    Tell("replaced",
-         {{"previous_serial", ReplyDisplay(before)}, {"serial", ReplyDisplay(serial)}},
+    Tell("replaced", {{"previous_serial", ReplyDisplay(before)}, {"serial", ReplyDisplay(serial)}},
          "another reader answers at " + place_ + ": serial number " + ReplyDisplay(serial) +
              " where it was " + ReplyDisplay(before) + "; reading it");
   }
 }
 
 bool Reconnector::AskInfo(int mode, ProbeResult& result) {
-  if (!ctx_.link.OpenPort(ctx_.settings.ScanCommNo, kBaudRateTable[static_cast<std::size_t>(mode)])) {
+  if (!ctx_.link.OpenPort(ctx_.settings.ScanCommNo,
+                          kBaudRateTable[static_cast<std::size_t>(mode)])) {
     result.heard = Heard::NoPort;
     result.error = ctx_.link.Port().LastOpenError();
     return false;

@@ -16,10 +16,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
 #include <string>
 
-#include <nlohmann/json_fwd.hpp>
 #include "platform/serial_device.h"
 #include "reader/context.h"
 #include "reader/results.h"

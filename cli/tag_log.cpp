@@ -104,15 +104,14 @@ std::vector<const TagLog::Heard*> TagLog::ByFirstHeard() const {
 }
 
 std::string TagLog::Summary() const {
-  std::string text = "polls " + std::to_string(polls_) + ", replies " + std::to_string(replies_) +
-                     ", tags " + std::to_string(tags_) + " (" +
-                     std::to_string(heard_.size() + static_cast<std::size_t>(let_go_)) +
-                     " different" +
-                     (let_go_ > 0 ? "; the " + std::to_string(kHeardLimit) +
-                                        " heard last are counted, " + std::to_string(let_go_) +
-                                        " let go"
-                                  : std::string()) +
-                     ")\n";
+  std::string text =
+      "polls " + std::to_string(polls_) + ", replies " + std::to_string(replies_) + ", tags " +
+      std::to_string(tags_) + " (" +
+      std::to_string(heard_.size() + static_cast<std::size_t>(let_go_)) + " different" +
+      (let_go_ > 0 ? "; the " + std::to_string(kHeardLimit) + " heard last are counted, " +
+                         std::to_string(let_go_) + " let go"
+                   : std::string()) +
+      ")\n";
   for (const Heard* p : ByFirstHeard()) {
     const Heard& h = *p;
     char head[64];
@@ -137,12 +136,8 @@ nlohmann::json TagLog::Json() const {
                      {"first", IsoTime(h.first)},
                      {"last", IsoTime(h.last)}});
   }
-  return {{"polls", polls_},
-          {"replies", replies_},
-          {"tags", tags_},
-          {"reads", reads},
-          {"heard", heard},
-          {"heard_let_go", let_go_}};
+  return {{"polls", polls_}, {"replies", replies_}, {"tags", tags_},
+          {"reads", reads},  {"heard", heard},      {"heard_let_go", let_go_}};
 }
 
 }  // namespace kelta::cli

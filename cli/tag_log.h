@@ -5,9 +5,9 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <list>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <list>
 #include <unordered_map>
 #include <vector>
 
@@ -67,8 +67,8 @@ class TagLog {
   long replies_ = 0;
   long tags_ = 0;
   long lines_count_ = 0;
-  std::vector<Read> reads_;                                // kept only without lines
-  std::list<Heard> heard_;  // the one heard longest ago first
+  std::vector<Read> reads_;  // kept only without lines
+  std::list<Heard> heard_;   // the one heard longest ago first
   std::unordered_map<std::string, std::list<Heard>::iterator> heard_at_;
   long let_go_ = 0;  // tags no longer in heard_
   // heard_ in the order first heard, for the summary.

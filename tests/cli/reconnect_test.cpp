@@ -7,11 +7,10 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/cli_options.h"
@@ -19,7 +18,6 @@
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "reader/operations.h"
-#include "settings/settings.h"
 #include "sim/write_hook.h"
 #include "tests/reader/reader_rig.h"
 
@@ -53,27 +51,9 @@ TEST(Reconnector, TriesTheGonePortAfterOneSecondThenTwiceAsLongUpToThirty) {
   EXPECT_NE(events[0].find(R"("reason":"no-port")"), std::string::npos) << events[0];
 }
 
-// What happens to the line during a run of read-tags --reconnect: at the nth open of the
-// port (0 = the start's probe) or at the nth tag poll written.
-struct Script {
-  std::map<int, std::function<void(SimLine&)>> at_open;
-  std::map<int, std::function<void(SimLine&)>> at_poll;
-};
+using Act = std::function<void(SimLine&)>;
 
-struct ReconnectCase {
-  const char* name;
-  int reader_mode;  // the mode the reader answers in at first; 5 is the stored one
-  std::vector<std::string> args;
-  Script script;
-  std::vector<std::string> events;  // the jsonl events in order
-  int code;
-  int stored_mode;  // the mode stored at the end
-  int most_opens;   // at most this many opens of the port
-};
-void PrintTo(const ReconnectCase& c, std::ostream* os) { *os << c.name; }
-
-void HangUp(SimLine& line) { line.HangUp(3); }
-std::function<void(SimLine&)> Attach(const std::string& serial, int mode) {
+Act Attach(const std::string& serial, int mode) {
   return [=](SimLine& line) {
     ReaderSettings reader;
     reader.serial = serial;
@@ -81,115 +61,130 @@ std::function<void(SimLine&)> Attach(const std::string& serial, int mode) {
     line.AttachReader(3, ReaderModel(reader, {SimTag{0x4D2, 1}}));
   };
 }
-
-class Reconnect : public testing::TestWithParam<ReconnectCase> {
- protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kelta-reconnect.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    home_ = dir;
-    setenv("XDG_CONFIG_HOME", dir, 1);
-    // COM3 leads to a stable name, as a by-id link does; a name no device stands behind.
-    std::filesystem::create_directories(home_ / "KELTA/ReaderConfig/ports");
-    std::filesystem::create_symlink(home_ / "by-id/reader", Link());
-  }
-  void TearDown() override { std::filesystem::remove_all(home_); }
-  std::filesystem::path Link() const { return home_ / "KELTA/ReaderConfig/ports/com3"; }
-
-  std::filesystem::path home_;
+const Act kRefuse = [](SimLine& l) { l.SetRefused(3, true); };
+const Act kNoTagReplies = [](SimLine& l) {
+  l.Reader(3)->Faults().only = "F";
+  l.Reader(3)->Faults().no_answer = true;
 };
+
+// A run of read-tags --reconnect on COM3: the reader starts in `reader_mode` (5 is stored);
+// at tag poll `hang_up` the converter goes with its link, at open `at` (0: the start's
+// probe) `act` happens to the line.
+struct ReconnectCase {
+  const char* name;
+  int reader_mode, hang_up, at;
+  Act act;
+  std::vector<std::string> events;  // the jsonl events in order
+  int code, stored_mode, most_opens;
+};
+void PrintTo(const ReconnectCase& c, std::ostream* os) { *os << c.name; }
+
+class Reconnect : public testing::TestWithParam<ReconnectCase> {};
 
 TEST_P(Reconnect, TellsEachChangeOnceAndKeepsTheDeviceItStartedWith) {
   const ReconnectCase& c = GetParam();
+  char dir[] = "/tmp/kelta-reconnect.XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  setenv("XDG_CONFIG_HOME", dir, 1);
+  // COM3 leads to a stable name, as a by-id link does, behind which no device stands.
+  const std::filesystem::path home = dir, link = home / "KELTA/ReaderConfig/ports/com3";
+  std::filesystem::create_directories(link.parent_path());
+  std::filesystem::create_symlink(home / "by-id/reader", link);
   VirtualClock clock(1000);
   SimLine line(clock);
   Attach("QM880001", c.reader_mode)(line);
   WriteHook device(line);
-  int opens = 0;
-  int polls = 0;
+  int opens = 0, polls = 0;
   device.on_open = [&](int number) {
     // Every open goes to the device the run began with, the removed link notwithstanding.
-    EXPECT_EQ(PortDeviceName(number), (home_ / "by-id/reader").string());
-    if (const auto it = c.script.at_open.find(opens++); it != c.script.at_open.end()) {
-      it->second(line);
-    }
+    EXPECT_EQ(PortDeviceName(number), (home / "by-id/reader").string());
+    if (opens++ == c.at) c.act(line);
   };
   device.on_write = [&](std::string_view bytes) {
-    if (bytes.find("A00F") == std::string_view::npos) return;
-    if (const auto it = c.script.at_poll.find(++polls); it != c.script.at_poll.end()) {
-      it->second(line);
-      // The link goes with the converter: the run keeps the name it started with.
-      std::filesystem::remove(Link());
-    }
+    if (bytes.find("A00F") == bytes.npos || ++polls != c.hang_up) return;
+    line.HangUp(3);
+    std::filesystem::remove(link);
   };
-  std::vector<std::string> argv = {"qm880ctl", "--port", "3", "read-tags", "--reconnect",
-                                   "--format", "jsonl", "--seconds", "200"};
-  argv.insert(argv.end(), c.args.begin(), c.args.end());
-  std::vector<const char*> args;
-  for (const std::string& a : argv) args.push_back(a.c_str());
+  const char* argv[] = {"qm880ctl",    "--port",    "3",     "read-tags",
+                        "--reconnect", "--format",  "jsonl", "--seconds",
+                        "200",         "--silence", "1"};
   cli::CliOptions options;
   std::ostringstream usage;
-  ASSERT_FALSE(cli::ParseCommandLine(static_cast<int>(args.size()), args.data(), options, usage,
-                                     usage));
+  ASSERT_FALSE(cli::ParseCommandLine(11, argv, options, usage, usage));
   std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
 
-  const int code = cli::RunCommand(options, out, err, device, clock);
+  EXPECT_EQ(cli::RunCommand(options, out, out, device, clock), c.code);
 
   std::rewind(out);
   std::vector<std::string> events;
-  char buffer[4096];
-  while (std::fgets(buffer, sizeof buffer, out)) {
-    const nlohmann::json j = nlohmann::json::parse(buffer);
-    if (!j.contains("event")) continue;
+  for (char buffer[4096]; std::fgets(buffer, sizeof buffer, out);) {
+    const auto j = nlohmann::json::parse(buffer, nullptr, false);
+    if (j.is_discarded() || !j.contains("event")) continue;  // tags, and standard error's lines
     events.push_back(j["event"]);
-    EXPECT_EQ(j["device"], (home_ / "by-id/reader").string()) << buffer;
-    if (j["event"] == "replaced") {
-      EXPECT_EQ(j["previous_serial"], "QM880001");
-      EXPECT_EQ(j["serial"], "QM880002");
-    }
-    if (j["event"] == "waiting" || j["event"] == "refused") {
-      EXPECT_FALSE(j["problem"]["text"].get<std::string>().empty()) << buffer;
-    }
+    EXPECT_EQ(j["device"], (home / "by-id/reader").string()) << buffer;
+    EXPECT_TRUE(j["event"] != "replaced" || j["previous_serial"] == "QM880001") << buffer;
   }
   std::fclose(out);
-  std::fclose(err);
   EXPECT_EQ(events, c.events);
-  EXPECT_EQ(code, c.code);
   Settings stored;
   LoadSettings(*MakeSystemSettingsStore(), stored);
   EXPECT_EQ(stored.ScanBaudRateNo, c.stored_mode);
   EXPECT_LE(opens, c.most_opens);
+  std::filesystem::remove_all(home);
 }
-
-const Script kLostAndBack{{{3, Attach("QM880001", 5)}}, {{3, HangUp}}};
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, Reconnect,
     testing::Values(
-        ReconnectCase{"BackOnTheSamePath", 5, {}, kLostAndBack,
-                      {"lost", "waiting", "resumed"}, 0, 5, 5},
-        ReconnectCase{"AnotherReaderIsTakenAndTold", 5, {},
-                      Script{{{3, Attach("QM880002", 5)}}, {{3, HangUp}}},
-                      {"lost", "waiting", "resumed", "replaced"}, 0, 5, 5},
-        ReconnectCase{"BackInAnotherModeIsWalkedForAndStored", 5, {},
-                      Script{{{3, Attach("QM880001", 2)}}, {{3, HangUp}}},
-                      {"lost", "waiting", "resumed"}, 0, 2, 20},
-        ReconnectCase{"StartsInTheModeItAnswersIn", 8, {}, {}, {}, 0, 8, 10},
-        // Answers "A00B" but no tag poll: one loss, one reason, and the waits grow.
-        ReconnectCase{"FlappingIsToldOnceAndWaitedOnLonger", 5, {"--silence", "1"},
-                      Script{{{1, [](SimLine& l) {
-                                 l.Reader(3)->Faults().only = "F";
-                                 l.Reader(3)->Faults().no_answer = true;
-                               }}},
-                             {}},
-                      {"lost", "waiting"}, 0, 5, 12},
-        ReconnectCase{"RefusedAtTheStartEndsAtOnce", 5, {},
-                      Script{{{0, [](SimLine& l) { l.SetRefused(3, true); }}}, {}}, {"refused"},
-                      cli::kExitNoAccess, 5, 1},
-        ReconnectCase{"RefusedWhileWaitingEnds", 5, {},
-                      Script{{{3, [](SimLine& l) { l.SetRefused(3, true); }}}, {{3, HangUp}}},
-                      {"lost", "waiting", "refused"}, cli::kExitNoAccess, 5, 4}),
+        ReconnectCase{"BackOnTheSamePath",
+                      5,
+                      3,
+                      3,
+                      Attach("QM880001", 5),
+                      {"lost", "waiting", "resumed"},
+                      0,
+                      5,
+                      5},
+        ReconnectCase{"AnotherReaderIsTakenAndTold",
+                      5,
+                      3,
+                      3,
+                      Attach("QM880002", 5),
+                      {"lost", "waiting", "resumed", "replaced"},
+                      0,
+                      5,
+                      5},
+        ReconnectCase{"BackInAnotherModeIsWalkedForAndStored",
+                      5,
+                      3,
+                      3,
+                      Attach("QM880001", 2),
+                      {"lost", "waiting", "resumed"},
+                      0,
+                      2,
+                      20},
+        ReconnectCase{"StartsInTheModeItAnswersIn", 8, 0, -1, {}, {}, 0, 8, 10},
+        // Answers "A00B" but no tag poll: one loss, one reason, and the waits grow to 30 s.
+        ReconnectCase{"FlappingIsToldOnceAndWaitedOnLonger",
+                      5,
+                      0,
+                      1,
+                      kNoTagReplies,
+                      {"lost", "waiting"},
+                      0,
+                      5,
+                      12},
+        ReconnectCase{
+            "RefusedAtTheStartEndsAtOnce", 5, 0, 0, kRefuse, {"refused"}, cli::kExitNoAccess, 5, 1},
+        ReconnectCase{"RefusedWhileWaitingEnds",
+                      5,
+                      3,
+                      3,
+                      kRefuse,
+                      {"lost", "waiting", "refused"},
+                      cli::kExitNoAccess,
+                      5,
+                      4}),
     CaseName{});
 
 }  // namespace
