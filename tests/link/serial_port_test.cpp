@@ -13,8 +13,6 @@ namespace {
 using test::ScriptedDevice;
 using Calls = std::vector<std::string>;
 
-constexpr CommTimeouts kChannelTimeouts{0, 0, 1, 0, 0};
-
 struct Channel {
   VirtualClock clock;
   ScriptedDevice device{clock};
@@ -35,11 +33,49 @@ TEST(SerialPort, OpenSavesTheTimeoutsThenSetsItsOwnAndTheMode) {
             (Calls{"Open 3", "GetTimeouts 7", "SetTimeouts 7", "ApplyMode 7 19200,e,8,1"}));
 }
 
-TEST(SerialPort, ModeThatCannotBeAppliedStillOpens) {
-  Channel c;
-  c.device.apply_mode_result = false;
-  EXPECT_TRUE(c.port.OpenPort(3, "junk"));
-  EXPECT_TRUE(c.port.IsOpen());
+// A port that refuses the time-outs or the mode is closed again, its own time-outs put
+// back; time-outs that could not be read are not put back, nor earlier ones of another port.
+TEST(SerialPort, APortThatRefusesTheTimeoutsOrTheModeDoesNotOpen) {
+  struct Case {
+    const char* name;
+    bool set_timeouts, apply_mode, get_timeouts;
+    bool opens;
+    Calls calls;
+    const char* reason;
+  };
+  const std::vector<Case> cases = {
+      {"time-outs refused", false, true, true, false,
+       {"Open 3", "GetTimeouts 7", "SetTimeouts 7", "SetTimeouts 7", "Close 7"},
+       "the port refused the time-outs"},
+      {"mode refused", true, false, true, false,
+       {"Open 3", "GetTimeouts 7", "SetTimeouts 7", "ApplyMode 7 junk", "SetTimeouts 7",
+        "Close 7"},
+       "the port refused the mode junk"},
+      {"time-outs unreadable", true, true, false, true,
+       {"Open 3", "GetTimeouts 7", "SetTimeouts 7", "ApplyMode 7 junk", "Close 7"}, ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Channel c;
+    ASSERT_TRUE(c.port.OpenPort(2, "9600,n,8,1"));  // another port's time-outs, saved
+    c.port.ClosePort();
+    c.device.calls.clear();
+    c.device.set_timeouts_result = k.set_timeouts;
+    c.device.apply_mode_result = k.apply_mode;
+    c.device.get_timeouts_result = k.get_timeouts;
+    EXPECT_EQ(c.port.OpenPort(3, "junk"), k.opens);
+    EXPECT_EQ(c.port.IsOpen(), k.opens);
+    c.port.ClosePort();
+    EXPECT_EQ(c.device.calls, k.calls);
+    EXPECT_EQ(c.port.HasSavedTimeouts(), k.get_timeouts);
+    EXPECT_EQ(c.port.LastOpenError().text, k.reason);
+  }
+  // A port still open when its owner goes gives back its time-outs and closes.
+  VirtualClock clock;
+  ScriptedDevice device{clock};
+  { SerialPort port{device, clock}; ASSERT_TRUE(port.OpenPort(3, "9600,n,8,1")); }
+  EXPECT_EQ(device.calls.back(), "Close 7");
+  EXPECT_EQ(device.port_timeouts, (CommTimeouts{300, 5, 0, 0, 0}));
 }
 
 TEST(SerialPort, CloseGivesBackTheTimeoutsAndKeepsTheHandleValue) {
@@ -131,21 +167,6 @@ TEST(SerialPort, ALostPortStaysLostUntilTheNextOpen) {
   ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
   EXPECT_FALSE(c.port.Lost());
   EXPECT_EQ(c.port.ReadByte(&b), 1);
-}
-
-// A port that refused the time-outs may return from a read at once; the channel then waits
-// the read time-out itself, so that a reply wait cannot become a busy loop.
-TEST(SerialPort, IdleReadsWaitEvenWhenThePortRefusedTheTimeouts) {
-  for (const bool refused : {false, true}) {
-    SCOPED_TRACE(refused ? "refused" : "taken");
-    Channel c;
-    c.device.ms_per_idle_read = 0;
-    c.device.set_timeouts_result = !refused;
-    ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
-    std::uint8_t b = 0;
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(c.port.ReadByte(&b), 0);
-    EXPECT_EQ(c.clock.SleptMs(), refused ? 10u : 0u);
-  }
 }
 
 }  // namespace

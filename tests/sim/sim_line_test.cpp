@@ -169,7 +169,7 @@ TEST_F(SimLineTest, PortsThatAreMissingHeldOrEmpty) {
 
 TEST_F(SimLineTest, KeepsTimeoutsAndLineSettingsLikeARealPort) {
   ASSERT_TRUE(Open(9));
-  EXPECT_EQ(*line.PortTimeouts(kPort), (CommTimeouts{0, 0, 1, 0, 0}));
+  EXPECT_EQ(*line.PortTimeouts(kPort), kChannelTimeouts);
   link.ClosePort();
   EXPECT_EQ(*line.PortTimeouts(kPort), SimLine::kInitialTimeouts);
   EXPECT_EQ(*line.PortLine(kPort), ModeLineSettings(9));

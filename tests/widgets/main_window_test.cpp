@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,10 +21,13 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "tests/widgets/window_fakes.h"
@@ -540,6 +544,83 @@ TEST_F(WindowTest, TheTabChainStaysInsideTheWindow) {
         << at->objectName().toStdString();
   } while (++stops < 100 && at != Find("btnScan"));
   EXPECT_EQ(stops, 18);
+}
+
+std::vector<std::pair<QAccessible::Event, QObject*>> g_accessible_events;
+void RecordAccessibleEvent(QAccessibleEvent* event) {
+  g_accessible_events.emplace_back(event->type(), event->object());
+}
+
+// What a screen reader gets: every focus stop named in the window's language (not by its
+// object name) and reachable in the tree, the lamps as status objects described by their
+// colour, each message of the message line raised, nothing of what lies out of sight.
+TEST_F(WindowTest, AScreenReaderFindsEveryFocusStopNamedInTheWindowsLanguage) {
+  Start();
+  std::vector<QWidget*> stops;
+  for (QWidget* at = Find("btnScan"); at != nullptr && stops.size() < 100;) {
+    stops.push_back(at);
+    QTest::keyClick(at, Qt::Key_Tab);
+    at = window_->focusWidget() == stops.front() ? nullptr : window_->focusWidget();
+  }
+  ASSERT_EQ(stops.size(), 18u);
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(window_.get());
+  for (const char* language : {"btnEng", "btnGB", "btnBIG5"}) {
+    Find<QPushButton>(language)->click();
+    for (QWidget* stop : stops) {
+      SCOPED_TRACE(stop->objectName().toStdString() + " after " + language);
+      QAccessibleInterface* control = QAccessible::queryAccessibleInterface(stop);
+      const QString name = control->text(QAccessible::Name);
+      EXPECT_FALSE(name.isEmpty());
+      EXPECT_NE(name, stop->objectName());
+      if (std::string(language) != "btnEng" && stop->objectName() != "btnEng") {
+        EXPECT_TRUE(std::any_of(name.begin(), name.end(), [](QChar c) { return c > QChar(0x7F); }))
+            << name.toStdString();
+      }
+      for (QAccessibleInterface* child = control; child != window;) {
+        QAccessibleInterface* parent = child->parent();
+        ASSERT_NE(parent, nullptr);
+        EXPECT_GE(parent->indexOfChild(child), 0);
+        child = parent;
+      }
+    }
+  }
+  EXPECT_EQ(window->indexOfChild(QAccessible::queryAccessibleInterface(Find("GroupBox1"))), -1);
+
+  QAccessibleInterface* comm = QAccessible::queryAccessibleInterface(Find("shComm"));
+  QAccessibleInterface* card = QAccessible::queryAccessibleInterface(Find("shCard"));
+  EXPECT_EQ(comm->role(), QAccessible::StatusBar);
+  EXPECT_GE(window->indexOfChild(card), 0);
+  const std::vector<std::pair<std::function<void()>, QString>> lamps = {
+      {[] {}, "就緒"},
+      {[&] { window_->SetBusy(true); }, "忙碌"},
+      {[&] {
+         window_->SetBusy(false);
+         window_->SetFill(Ctl::shComm, Fill::Yellow);
+       },
+       "完成"},
+      {[&] { window_->SetFill(Ctl::shComm, Fill::Red); }, Msg(17, 2)},
+  };
+  for (const auto& [change, description] : lamps) {
+    change();
+    EXPECT_EQ(comm->text(QAccessible::Description), description);
+  }
+  EXPECT_EQ(card->text(QAccessible::Description), "沒有 TAG");
+  window_->SetFill(Ctl::shCard, Fill::Yellow);
+  EXPECT_EQ(card->text(QAccessible::Description), "讀到 TAG");
+
+  // The same message twice is announced twice.
+  const auto previous = QAccessible::installUpdateHandler(RecordAccessibleEvent);
+  QAccessible::setActive(true);
+  g_accessible_events.clear();
+  window_->SetText(Ctl::pnMsg, "Set Reader ID Ok");
+  window_->SetText(Ctl::pnMsg, "Set Reader ID Ok");
+  QAccessible::setActive(false);
+  QAccessible::installUpdateHandler(previous);
+  EXPECT_EQ(std::count(g_accessible_events.begin(), g_accessible_events.end(),
+                       std::pair{QAccessible::NameChanged, static_cast<QObject*>(Find("pnMsg"))}),
+            2);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Find("pnMsg"))->text(QAccessible::Name),
+            "Set Reader ID Ok");
 }
 
 TEST_F(WindowTest, EnterPressesTheDefaultButtonFromTheCheckBox) {

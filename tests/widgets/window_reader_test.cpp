@@ -118,6 +118,28 @@ TEST_F(WindowReaderTest, TheFocusComesBackAfterAnActionAndStaysOnTheReadingButto
   EXPECT_EQ(window_->focusWidget(), reading);
 }
 
+// A nested press of Set Reader Mode during reading is refused; the window enabled again
+// puts the focus back on the reading button, so that Space ends reading, not repeats it.
+TEST_F(WindowReaderTest, AfterARefusedNestedPressTheFocusIsBackOnTheReadingButton) {
+  Button("btnScan")->click();
+  QPushButton* reading = Button("btnReadCard");
+  std::string refusal;
+  QWidget* focus_after = nullptr;
+  QTimer::singleShot(0, window_.get(), [&] {
+    QPushButton* mode = Button("btnMode");
+    mode->setFocus();
+    QTest::keyClick(mode, Qt::Key_Space);
+    refusal = TextOf("pnMsg");
+    focus_after = window_->focusWidget();
+    if (focus_after == reading) QTest::keyClick(focus_after, Qt::Key_Space);
+    if (window_->Context().TagReadActive) reading->click();  // ends reading all the same
+  });
+  reading->click();
+  EXPECT_EQ(refusal, "Set Reader Mode Error");
+  EXPECT_EQ(focus_after, reading);
+  EXPECT_FALSE(window_->Context().TagReadActive);
+}
+
 // Presses after the cancelling one, also during the closing beep (which the system's tone
 // waits out), start nothing while the port is held and enable nothing before it closes.
 TEST_F(WindowReaderTest, PressesAfterTheCancellingOneAreIgnoredUntilReadingHasEnded) {
