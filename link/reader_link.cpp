@@ -93,8 +93,7 @@ bool ReaderLink::SendCommand(std::string_view text) {
   port_.PurgePort();
   const bool sent = port_.WriteByte(kCommandStart) && port_.WriteBytes(Bytes(text), n) &&
                     port_.WriteByte(static_cast<std::uint8_t>(h[0])) &&
-                    port_.WriteByte(static_cast<std::uint8_t>(h[1])) &&
-                    port_.WriteByte(kFrameEnd);
+                    port_.WriteByte(static_cast<std::uint8_t>(h[1])) && port_.WriteByte(kFrameEnd);
   last_wait_.sent = sent;
   // A write that failed on an open port (its time-out passed on a stalled line, or the
   // port has gone) fails the exchange: the rest of the frame stays unsent and no reply is

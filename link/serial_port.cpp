@@ -59,19 +59,17 @@ void SerialPort::PurgePort() {
   if (open_) device_.Purge(port_handle_);
 }
 
-// The pauses pace the line whatever the write comes to, except on a port that is gone:
-// nothing goes out there, and a poll on it is then only its own pause.
+// The pauses pace the line after each write that went out. A write that failed ends the
+// exchange anyway, and on a lost port nothing goes out: a poll there is only its own pause.
 bool SerialPort::WriteByte(std::uint8_t byte) {
-  if (open_ && lost_) return false;
-  const bool written = open_ && device_.Write(port_handle_, &byte, 1);
-  clock_.Sleep(kByteWritePauseMs);
+  const bool written = open_ && !lost_ && device_.Write(port_handle_, &byte, 1);
+  if (written) clock_.Sleep(kByteWritePauseMs);
   return written;
 }
 
 bool SerialPort::WriteBytes(const std::uint8_t* data, int count) {
-  if (open_ && lost_) return false;
-  const bool written = open_ && (count <= 0 || device_.Write(port_handle_, data, count));
-  clock_.Sleep(kBlockWritePauseMs);
+  const bool written = open_ && !lost_ && (count <= 0 || device_.Write(port_handle_, data, count));
+  if (written) clock_.Sleep(kBlockWritePauseMs);
   return written;
 }
 

@@ -29,7 +29,7 @@ class SerialPort {
   void ClosePort();
   void PurgePort();
   // False when the bytes did not all go out within the write time-out (or no port is open).
-  // A write on a lost port fails at once, without the pause after it.
+  // Only a write that went out is followed by its pause (1 ms a byte, 5 ms a block).
   bool WriteByte(std::uint8_t byte);
   bool WriteBytes(const std::uint8_t* data, int count);
   // 1, 0 when no byte came within the read time-out, or kPortLost at once on a lost port.

@@ -19,6 +19,9 @@
 namespace kelta {
 namespace {
 
+// mingw-w64's headers lack it.
+constexpr DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE
+
 HANDLE AsHandle(PortHandleType handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool LostError(DWORD error) {
@@ -32,7 +35,7 @@ bool LostError(DWORD error) {
     case ERROR_NOT_READY:
     // Some USB serial drivers, after a removal.
     case ERROR_DEV_NOT_EXIST:
-    case ERROR_NO_SUCH_DEVICE:
+    case kErrorNoSuchDevice:
       return true;
     default:
       return false;

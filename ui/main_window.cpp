@@ -331,6 +331,9 @@ void TfrmModule::BuildLayout(const WindowFonts& fonts) {
   }
   static_cast<Lamp*>(Control(Ctl::shComm))->SetFill(kRed);
   static_cast<QCheckBox*>(Control(Ctl::chkLock))->setChecked(true);
+  // The labels are the controls' labels for a screen reader too (a relation).
+  static_cast<QLabel*>(Control(Ctl::lblID))->setBuddy(Control(Ctl::sbID));
+  static_cast<QLabel*>(Control(Ctl::lblBaudRate))->setBuddy(Control(Ctl::cmbBaudRate));
 
   // Keyboard order: the window's controls by their place; a group box's controls
   // follow at the group box's place. A control beyond the client area takes no focus:
@@ -461,7 +464,8 @@ void TfrmModule::NameControls() {
 void TfrmModule::DescribeLamps() {
   auto describe = [this](Ctl lamp, LampMeaning meaning) {
     const QString text = LampDescription(meaning, settings_.LanguageIndex);
-    if (Control(lamp)->accessibleDescription() != text) Control(lamp)->setAccessibleDescription(text);
+    if (Control(lamp)->accessibleDescription() != text)
+      Control(lamp)->setAccessibleDescription(text);
   };
   const QColor comm = static_cast<const Lamp*>(Control(Ctl::shComm))->fill();
   describe(Ctl::shComm, tmrBusy->isActive() ? LampMeaning::Busy
