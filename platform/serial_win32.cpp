@@ -101,6 +101,8 @@ class Win32SerialDevice final : public SerialDevice {
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     if (!GetCommState(AsHandle(handle), &dcb)) return false;
+    // An empty string, which BuildCommDCBA takes as "change nothing", applies no mode.
+    if (mode.empty()) return false;
     const std::string text(mode);
     // A string BuildCommDCBA rejects may have changed part of the record already:
     // nothing is written then, so the port keeps all its settings.

@@ -170,6 +170,7 @@ TEST_F(Win32SerialTest, TheModeSetsTheBaudRateWithoutFlowControlAndIsGivenBackAt
   for (const char* bad : {"", "abc", "9600,q,8,1", "19200,e,8"}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(port_.OpenPort(SimPort(), bad));
+    port_.ClosePort();
     EXPECT_EQ(port_.LastOpenError().text, std::string("the port refused the mode ") + bad);
     const PortHandleType again = device.Open(SimPort());
     ASSERT_NE(again, kInvalidPortHandle) << "the refused port was not closed";
