@@ -10,6 +10,7 @@
 #include "catalogue/catalogue.h"
 #include "kelta/version.h"
 #include "platform/clock.h"
+#include "platform/console.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "platform/tone.h"
@@ -41,10 +42,12 @@ bool AnsweredOption(int argc, char* argv[]) {
   for (int i = 1; i < argc; ++i) {
     const std::string_view option = argv[i];
     if (option == "--help" || option == "-h") {
+      kelta::AttachParentConsole();
       std::fputs(kUsage, stdout);
       return true;
     }
     if (option == "--version") {
+      kelta::AttachParentConsole();
       std::printf("qm880-config %.*s\n", static_cast<int>(kelta::kVersion.size()),
                   kelta::kVersion.data());
       return true;

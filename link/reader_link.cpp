@@ -70,13 +70,14 @@ bool ReaderLink::OpenPort(int number, std::string_view mode) {
   return true;
 }
 
-// The wait counts from the end of the send and is tested only after an idle read. Past
-// the limit it ends once the line has been quiet for more than two character times, so a
-// reply still arriving is read whole (on a slow line there is an idle 1 ms read between
-// any two of its bytes); only a stream without end is cut off, below. The quiet is
-// counted from the first idle read after the last byte, which leaves that read's own
-// millisecond as the margin for the clock's resolution. The tick counter wraps; the
-// unsigned difference does not mind.
+// The wait counts from the end of the send and is tested only on an idle read, with the
+// time of that read: it gives up only on a read that found nothing after the message
+// loop's last pass had ended. Past the limit it ends once the line has been quiet for more
+// than two character times, so a reply still arriving is read whole (on a slow line there
+// is an idle 1 ms read between any two of its bytes); only a stream without end is cut
+// off, below. The quiet is counted from the first idle read after the last byte, which
+// leaves that read's own millisecond as the margin for the clock's resolution. The tick
+// counter wraps; the unsigned difference does not mind.
 bool ReaderLink::SendCommand(std::string_view text) {
   reply_buffer_.fill(0);
   reply_length_ = 0;
@@ -90,12 +91,19 @@ bool ReaderLink::SendCommand(std::string_view text) {
   const std::string h = ByteToHex(FrameChecksum(Bytes(text), n));
 
   port_.PurgePort();
-  bool sent = port_.WriteByte(kCommandStart);
-  sent = port_.WriteBytes(Bytes(text), n) && sent;
-  sent = port_.WriteByte(static_cast<std::uint8_t>(h[0])) && sent;
-  sent = port_.WriteByte(static_cast<std::uint8_t>(h[1])) && sent;
-  sent = port_.WriteByte(kFrameEnd) && sent;
+  const bool sent = port_.WriteByte(kCommandStart) && port_.WriteBytes(Bytes(text), n) &&
+                    port_.WriteByte(static_cast<std::uint8_t>(h[0])) &&
+                    port_.WriteByte(static_cast<std::uint8_t>(h[1])) && port_.WriteByte(kFrameEnd);
   last_wait_.sent = sent;
+  // A write that failed on an open port (its time-out passed on a stalled line, or the
+  // port has gone) fails the exchange: the rest of the frame stays unsent and no reply is
+  // waited for. One read tells a port that has gone from a stalled one. Without a port
+  // the wait is still waited out, as a silent line.
+  if (!sent && port_.IsOpen()) {
+    std::uint8_t b = 0;
+    last_wait_.lost = port_.ReadByte(&b) == kPortLost;
+    return false;
+  }
 
   const std::uint32_t start = clock_.Ticks();
   std::uint32_t quiet_since = start;
@@ -131,7 +139,9 @@ bool ReaderLink::SendCommand(std::string_view text) {
         overrun = clock_.Ticks() - start > kReplyWaitMs;
       }
     } else {
-      pump_.ProcessMessages();
+      // The time of this empty read, not of the end of the message loop's pass below: a
+      // byte that arrives during a long pass (a repaint, a nested handler, a window being
+      // dragged) is read by the next read instead of being left behind as "no reply".
       const std::uint32_t now = clock_.Ticks();
       if (heard) quiet_since = now;
       heard = false;
@@ -139,6 +149,7 @@ bool ReaderLink::SendCommand(std::string_view text) {
           std::uint64_t{now - quiet_since} * 1000 > 2 * std::uint64_t{character_us_}) {
         return GaveUp();
       }
+      pump_.ProcessMessages();
     }
   }
 }

@@ -4,4 +4,6 @@ namespace kelta {
 
 void UseUtf8Console() {}
 
+void AttachParentConsole() {}
+
 }  // namespace kelta

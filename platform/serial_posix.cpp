@@ -139,9 +139,10 @@ std::optional<termios> Encode(const termios& current, const LineSettings& s) {
   if (s.stop_bits == StopBits::Two && s.data_bits == 5) return std::nullopt;
 
   termios t = current;
-  // No echo, no line discipline, no CR/LF translation, no software flow control. Parity
-  // errors are not checked (INPCK off): bytes arrive as received, as on a Windows port
-  // without error replacement, and the frame checksum judges them.
+  // No echo, no line discipline, no CR/LF translation, no flow control of either kind
+  // (XON/XOFF, RTS/CTS), whatever another program left on, and the modem lines ignored
+  // (CLOCAL). Parity errors are not checked (INPCK off): bytes arrive as received, as on
+  // a Windows port without error replacement, and the frame checksum judges them.
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
                                       IXON | IXOFF | IXANY | INPCK | IUCLC);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);

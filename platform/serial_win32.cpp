@@ -19,6 +19,9 @@
 namespace kelta {
 namespace {
 
+// mingw-w64's headers lack it.
+constexpr DWORD kErrorNoSuchDevice = 433;  // ERROR_NO_SUCH_DEVICE
+
 HANDLE AsHandle(PortHandleType handle) { return reinterpret_cast<HANDLE>(handle); }
 
 bool LostError(DWORD error) {
@@ -30,6 +33,9 @@ bool LostError(DWORD error) {
     case ERROR_DEVICE_NOT_CONNECTED:
     case ERROR_GEN_FAILURE:
     case ERROR_NOT_READY:
+    // Some USB serial drivers, after a removal.
+    case ERROR_DEV_NOT_EXIST:
+    case kErrorNoSuchDevice:
       return true;
     default:
       return false;
@@ -95,22 +101,24 @@ class Win32SerialDevice final : public SerialDevice {
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     if (!GetCommState(AsHandle(handle), &dcb)) return false;
+    // An empty string, which BuildCommDCBA takes as "change nothing", applies no mode.
+    if (mode.empty()) return false;
     const std::string text(mode);
     // A string BuildCommDCBA rejects may have changed part of the record already:
     // nothing is written then, so the port keeps all its settings.
     if (!BuildCommDCBA(text.c_str(), &dcb)) return false;
     // The reader uses neither software nor hardware flow control. BuildCommDCBA turns
     // them off for this form of string, but a port left with handshaking by another
-    // program must not keep it whatever the string's form.
+    // program must not keep it whatever the string's form: no XON/XOFF, no RTS/CTS, no
+    // DSR/DTR, and RTS and DTR simply raised (a converter may draw its power from them).
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
+    dcb.fTXContinueOnXoff = TRUE;
     dcb.fOutxCtsFlow = FALSE;
     dcb.fOutxDsrFlow = FALSE;
     dcb.fDsrSensitivity = FALSE;
-    if (dcb.fRtsControl == RTS_CONTROL_HANDSHAKE || dcb.fRtsControl == RTS_CONTROL_TOGGLE) {
-      dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    }
-    if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE) dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
     dcb.fBinary = TRUE;  // Windows supports no other mode
     // A parity or framing error (every probe in a wrong mode) must not stop the port.
     dcb.fAbortOnError = FALSE;
@@ -124,19 +132,15 @@ class Win32SerialDevice final : public SerialDevice {
 
   bool Write(PortHandleType handle, const std::uint8_t* data, int count) override {
     if (IsLost(handle)) return false;
-    // With no write time-out a synchronous write hands over everything, but a driver may
-    // still report a part: the rest follows, and a write that moves nothing ends it.
-    while (count > 0) {
-      DWORD written = 0;
-      if (!WriteFile(AsHandle(handle), data, static_cast<DWORD>(count), &written, nullptr)) {
-        NoteFailure(handle, GetLastError());
-        return false;
-      }
-      if (written == 0) return false;
-      data += written;
-      count -= static_cast<int>(written);
+    if (count <= 0) return true;
+    // Under the channel's write time-out a write that returns with only part of the
+    // bytes has run out of time (a stalled transmit): it has failed, and is not retried.
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(handle), data, static_cast<DWORD>(count), &written, nullptr)) {
+      NoteFailure(handle, GetLastError());
+      return false;
     }
-    return true;
+    return written == static_cast<DWORD>(count);
   }
 
   int Read(PortHandleType handle, std::uint8_t* place) override {

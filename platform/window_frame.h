@@ -2,6 +2,7 @@
 // toolkit's window flags.
 #pragma once
 
+class QString;
 class QWidget;
 
 namespace kelta {
@@ -12,5 +13,10 @@ namespace kelta {
 // refused close event do that, and this does nothing. Windows only acts on windows of
 // its own window system (not, say, on Qt's offscreen windows of the tests).
 void RemoveCloseCommand(QWidget& window);
+
+// Has a screen reader announce `text`, the new text of the status line `line`. The line
+// raises its name change itself, which is what AT-SPI readers present for a status bar;
+// UI Automation readers speak only a notification, which this raises on Windows.
+void AnnounceStatus(QWidget& line, const QString& text);
 
 }  // namespace kelta

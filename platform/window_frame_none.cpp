@@ -5,4 +5,6 @@ namespace kelta {
 
 void RemoveCloseCommand(QWidget&) {}
 
+void AnnounceStatus(QWidget&, const QString&) {}
+
 }  // namespace kelta

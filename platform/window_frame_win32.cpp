@@ -1,6 +1,7 @@
 // The window's frame on Windows: the system menu without Close.
 #include <windows.h>
 
+#include <QAccessible>
 #include <QGuiApplication>
 #include <QWidget>
 
@@ -22,6 +23,13 @@ void RemoveCloseCommand(QWidget& window) {
     DeleteMenu(menu, static_cast<UINT>(count - 1), MF_BYPOSITION);
   }
   DrawMenuBar(hwnd);
+}
+
+// Qt's UI Automation bridge turns a value change that carries a text into a notification
+// event, which Narrator and NVDA speak.
+void AnnounceStatus(QWidget& line, const QString& text) {
+  QAccessibleValueChangeEvent event(&line, text);
+  QAccessible::updateAccessibility(&event);
 }
 
 }  // namespace kelta

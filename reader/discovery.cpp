@@ -166,10 +166,13 @@ bool FetchVersion(ReaderContext& ctx, ScanResult& result) {
     ctx.view.SetText(Ctl::pnMsg, ctx.Msg(23) + PortSuffix(ctx));
     version = true;
     ctx.ReaderReady = true;
+  }
+  // The port is closed before the window is enabled, as at the end of every operation.
+  ctx.link.ClosePort();
+  if (version) {
     ctx.view.SetBusy(false);
     ctx.view.SetFill(Ctl::shComm, Fill::Yellow);
   }
-  ctx.link.ClosePort();
   NoteLost(ctx, s.ScanCommNo, result);
   return version;
 }

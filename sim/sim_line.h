@@ -32,7 +32,7 @@ class SimLine final : public SerialDevice {
     std::optional<std::uint32_t> closed_ms;
   };
 
-  // The port's own time-outs before anybody sets them: not the channel's 0, 0, 1, 0, 0,
+  // The port's own time-outs before anybody sets them: not the channel's 0, 0, 1, 3, 250,
   // so that a test sees whether they were given back.
   static constexpr CommTimeouts kInitialTimeouts{20, 2, 50, 3, 100};
 

@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -22,6 +23,7 @@
 #include "catalogue/catalogue.h"
 #include "platform/window_frame.h"
 #include "reader/operations.h"
+#include "ui/accessibility.h"
 #include "ui/layout.h"
 #include "ui/pictures.h"
 #include "ui/window_fonts.h"
@@ -206,9 +208,8 @@ QWidget* MakeControl(const ControlRow& row, QWidget* parent, const WindowFonts& 
     }
     case Kind::CheckBox: {
       // The box alone: its caption would not fit the 17-pixel width anyway.
-      auto* box = new QCheckBox(parent);
-      box->setAccessibleName(text);
-      return box;
+      // Its accessible name, what it locks, comes with the window's texts.
+      return new QCheckBox(parent);
     }
     case Kind::GroupBox:
       return new QGroupBox(text, parent);
@@ -231,6 +232,7 @@ void InitApplication() {
   // Links the running program to its desktop entry (name and icon in task bars).
   QGuiApplication::setDesktopFileName(QStringLiteral("kelta-qm880-config"));
   CacheStylePictures();
+  InstallAccessibleInterfaces();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -329,6 +331,9 @@ void TfrmModule::BuildLayout(const WindowFonts& fonts) {
   }
   static_cast<Lamp*>(Control(Ctl::shComm))->SetFill(kRed);
   static_cast<QCheckBox*>(Control(Ctl::chkLock))->setChecked(true);
+  // The labels are the controls' labels for a screen reader too (a relation).
+  static_cast<QLabel*>(Control(Ctl::lblID))->setBuddy(Control(Ctl::sbID));
+  static_cast<QLabel*>(Control(Ctl::lblBaudRate))->setBuddy(Control(Ctl::cmbBaudRate));
 
   // Keyboard order: the window's controls by their place; a group box's controls
   // follow at the group box's place. A control beyond the client area takes no focus:
@@ -440,6 +445,35 @@ void TfrmModule::FormShow() {
   put(Ctl::btnAddr, 47, "");
   put(Ctl::btnFreq, 50, "");
   put(Ctl::btnChannel, 53, "");
+  NameControls();
+}
+
+// The accessible names of the controls whose text does not say what they are (pictures,
+// scroll bars, lists, the check box, the lamps), in the window's language.
+void TfrmModule::NameControls() {
+  for (int i = 0; i < kCtlCount; ++i) {
+    const Ctl ctl = static_cast<Ctl>(i);
+    const QString name = AccessibleName(ctl, settings_.LanguageIndex);
+    if (!name.isEmpty()) Control(ctl)->setAccessibleName(name);
+  }
+  DescribeLamps();
+}
+
+// Each lamp's description follows its colour: the communication lamp is ready until the
+// first action, busy while it blinks, then says how the last action ended.
+void TfrmModule::DescribeLamps() {
+  auto describe = [this](Ctl lamp, LampMeaning meaning) {
+    const QString text = LampDescription(meaning, settings_.LanguageIndex);
+    if (Control(lamp)->accessibleDescription() != text)
+      Control(lamp)->setAccessibleDescription(text);
+  };
+  const QColor comm = static_cast<const Lamp*>(Control(Ctl::shComm))->fill();
+  describe(Ctl::shComm, tmrBusy->isActive() ? LampMeaning::Busy
+                        : !comm_used_       ? LampMeaning::Ready
+                        : comm == kYellow   ? LampMeaning::Ok
+                                            : LampMeaning::Error);
+  const QColor card = static_cast<const Lamp*>(Control(Ctl::shCard))->fill();
+  describe(Ctl::shCard, card == kYellow ? LampMeaning::TagHeard : LampMeaning::NoTag);
 }
 
 void TfrmModule::showEvent(QShowEvent* event) {
@@ -475,16 +509,21 @@ void TfrmModule::keyPressEvent(QKeyEvent* event) {
 
 void TfrmModule::SetBusy(bool on) {
   if (on) {
+    comm_used_ = true;
     tmrBusy->start();
     EnableWindow(false);
   } else {
     EnableWindow(true);
     tmrBusy->stop();
   }
+  DescribeLamps();
 }
 
 // Qt takes the focus away from a window it disables and gives nothing back when the window
-// is enabled again: the control that had it gets it back here, as on Windows.
+// is enabled again: the control that had it gets it back here, as on Windows. While tags
+// are read it goes to the reading button instead, also after a nested press of another
+// button (refused, as the port is held): Space and Enter then end reading rather than
+// repeat the refused command.
 void TfrmModule::EnableWindow(bool enabled) {
   if (!enabled) {
     if (isEnabled()) refocus_ = focusWidget();
@@ -492,7 +531,8 @@ void TfrmModule::EnableWindow(bool enabled) {
     return;
   }
   setEnabled(true);
-  if (refocus_ && refocus_->isEnabled()) refocus_->setFocus();
+  QWidget* focus = ctx_.TagReadLoop ? Control(Ctl::btnReadCard) : refocus_.data();
+  if (focus && focus->isEnabled()) focus->setFocus();
   refocus_ = nullptr;
 }
 
@@ -569,6 +609,17 @@ void TfrmModule::SetText(Ctl ctl, const std::string& text) {
   QWidget* control = Control(ctl);
   if (auto* button = qobject_cast<QAbstractButton*>(control)) {
     button->setText(shown);
+  } else if (ctl == Ctl::pnMsg) {
+    // Every message is announced, also one the line shows already (the same outcome
+    // again), whose text change the label would not report.
+    auto* line = static_cast<QLabel*>(control);
+    const bool same = line->text() == shown;
+    line->setText(shown);
+    if (same) {
+      QAccessibleEvent changed(line, QAccessible::NameChanged);
+      QAccessible::updateAccessibility(&changed);
+    }
+    AnnounceStatus(*line, shown);
   } else if (auto* label = qobject_cast<QLabel*>(control)) {
     label->setText(shown);
   } else if (auto* group = qobject_cast<QGroupBox*>(control)) {
@@ -606,6 +657,8 @@ bool TfrmModule::Checked(Ctl ctl) const {
 
 void TfrmModule::SetFill(Ctl ctl, Fill fill) {
   static_cast<Lamp*>(Control(ctl))->SetFill(FillColour(fill));
+  if (ctl == Ctl::shComm) comm_used_ = true;
+  DescribeLamps();
 }
 
 void TfrmModule::SetEnabled(Ctl ctl, bool enabled) { Control(ctl)->setEnabled(enabled); }

@@ -149,6 +149,8 @@ class TfrmModule : public QWidget, public ReaderView, public EventPump {
   void ConnectHandlers();
   void SetLanguage(int index, const char* flag);
   void EnableWindow(bool enabled);
+  void NameControls();
+  void DescribeLamps();
   void ShowPosition(Ctl scroll_bar, Ctl panel, const char* format);
   QString Msg(int no) const;
   QScrollBar* ScrollBar(Ctl ctl) const;
@@ -163,6 +165,8 @@ class TfrmModule : public QWidget, public ReaderView, public EventPump {
   bool shown_ = false;
   bool exit_requested_ = false;
   bool hourglass_ = false;
+  // The communication lamp has shown an action's state (until then it says "ready").
+  bool comm_used_ = false;
   // The control that had the focus when the window was disabled.
   QPointer<QWidget> refocus_;
 };

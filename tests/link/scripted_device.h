@@ -39,6 +39,7 @@ class ScriptedDevice final : public SerialDevice {
   // An idle read takes this long: the port's read time-out.
   std::uint32_t ms_per_idle_read = 1;
   bool set_timeouts_result = true;
+  bool get_timeouts_result = true;
   bool write_result = true;
   // A read that brings a byte takes this long, as on a slow line.
   std::uint32_t ms_per_read_byte = 0;
@@ -54,6 +55,7 @@ class ScriptedDevice final : public SerialDevice {
   }
   bool GetTimeouts(PortHandleType handle, CommTimeouts& timeouts) override {
     calls.push_back("GetTimeouts " + std::to_string(handle));
+    if (!get_timeouts_result) return false;
     timeouts = port_timeouts;
     return true;
   }

@@ -27,10 +27,14 @@ class CountingClock final : public Clock {
   VirtualClock& inner_;
 };
 
+// A pass of the message loop takes `cost_ms`; the line delivers what comes meanwhile.
 class CountingPump final : public EventPump {
  public:
-  void ProcessMessages() override { ++passes; }
+  explicit CountingPump(VirtualClock& clock) : clock_(clock) {}
+  void ProcessMessages() override { ++passes, clock_.Advance(cost_ms); }
   int passes = 0;
+  std::uint32_t cost_ms = 0;
+  VirtualClock& clock_;
 };
 
 // Nine milliseconds of pauses after the five writes of a frame.
@@ -56,7 +60,7 @@ struct Rig {
 
   VirtualClock clock;
   CountingClock counting{clock};
-  CountingPump pump;
+  CountingPump pump{clock};
   ScriptedDevice device{clock};
   SerialPort port{device, counting};
   ReaderLink link{port, counting, pump};
@@ -85,11 +89,24 @@ TEST(SendCommand, NoReplyGivesUpAfterTheLimitAndKeepsTheLastReply) {
   EXPECT_FALSE(rig.link.SendCommand("A00V"));
   EXPECT_EQ(rig.clock.Ticks() - start, kSendMs + kIdleReadsToGiveUp);
   EXPECT_EQ(rig.device.idle_reads, kIdleReadsToGiveUp);
-  EXPECT_EQ(rig.pump.passes, kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.pump.passes, kIdleReadsToGiveUp - 1);  // none after the last read
   EXPECT_EQ(rig.counting.ticks_read, 1 + kIdleReadsToGiveUp);
   EXPECT_EQ(rig.link.ReplyLength(), 0);
   EXPECT_EQ(rig.link.ReplyText(), ReplyFrame("PREV"));
   EXPECT_EQ(rig.link.LastReplyWait().heard, ReplyHeard::Nothing);
+}
+
+// Passes of 30 ms: reads at 0, 31, 62, 93 and 124 ms after the send. A reply that comes
+// during the pass before the last read is taken; a silent line gives up on that read.
+TEST(SendCommand, AReplyThatCameDuringALongPassOfTheMessageLoopIsTaken) {
+  for (const bool replied : {true, false}) {
+    Rig rig;
+    rig.pump.cost_ms = 30;
+    if (replied) rig.device.Answer(kSendMs + 110, ReplyFrame("LATE"));
+    EXPECT_EQ(rig.link.SendCommand("A00B"), replied);
+    EXPECT_EQ(rig.link.ReplyText(), replied ? ReplyFrame("LATE") : "");
+    EXPECT_EQ(rig.clock.Ticks(), kSendMs + (replied ? 124 : 125));
+  }
 }
 
 TEST(SendCommand, TickCounterWrapAroundDoesNoHarm) {
@@ -248,22 +265,26 @@ TEST(SendCommand, LostPortEndsTheWaitAtOnce) {
   EXPECT_EQ(rig.clock.Ticks(), kSendMs + 1);
   EXPECT_TRUE(rig.port.Lost());
 
-  rig.device.writes.clear();
+  rig.device.writes.clear();  // nor the pauses after the writes
   EXPECT_FALSE(rig.link.SendCommand("A00B"));
   EXPECT_TRUE(rig.link.LastReplyWait().lost);
   EXPECT_FALSE(rig.link.LastReplyWait().sent);
   EXPECT_TRUE(rig.device.writes.empty());
   EXPECT_EQ(rig.device.idle_reads, 1);
-  EXPECT_EQ(rig.clock.Ticks(), 2 * kSendMs + 1);
+  EXPECT_EQ(rig.clock.Ticks(), kSendMs + 1);
 }
 
-TEST(SendCommand, AFailedWriteIsNoted) {
+// A write that fails (its time-out passed) ends the exchange: no more of the frame, no
+// reply wait, one read to tell a lost port from a stalled one.
+TEST(SendCommand, AFailedWriteFailsTheExchange) {
   Rig rig;
   rig.device.write_result = false;
+  rig.device.Answer(20, ReplyFrame(""));
   EXPECT_FALSE(rig.link.SendCommand("A00B"));
   EXPECT_FALSE(rig.link.LastReplyWait().sent);
   EXPECT_FALSE(rig.link.LastReplyWait().lost);
-  EXPECT_EQ(rig.device.idle_reads, kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.device.writes.size(), 1u);
+  EXPECT_EQ(rig.device.idle_reads, 1);
 }
 
 TEST(SendCommand, ClosedPortSendsNothingAndWaitsOutTheLimit) {
@@ -272,7 +293,7 @@ TEST(SendCommand, ClosedPortSendsNothingAndWaitsOutTheLimit) {
   rig.device.Answer(0, ReplyFrame(""));
   EXPECT_FALSE(rig.link.SendCommand("A00B"));
   EXPECT_TRUE(rig.device.writes.empty());
-  EXPECT_EQ(rig.clock.Ticks(), kSendMs + kIdleReadsToGiveUp);
+  EXPECT_EQ(rig.clock.Ticks(), std::uint32_t{kIdleReadsToGiveUp});  // no write pauses
 }
 
 TEST(SendCommand, RefusesATextLongerThanItsLengthByte) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scripted_device.h"
@@ -12,8 +14,6 @@ namespace {
 
 using test::ScriptedDevice;
 using Calls = std::vector<std::string>;
-
-constexpr CommTimeouts kChannelTimeouts{0, 0, 1, 0, 0};
 
 struct Channel {
   VirtualClock clock;
@@ -35,11 +35,29 @@ TEST(SerialPort, OpenSavesTheTimeoutsThenSetsItsOwnAndTheMode) {
             (Calls{"Open 3", "GetTimeouts 7", "SetTimeouts 7", "ApplyMode 7 19200,e,8,1"}));
 }
 
-TEST(SerialPort, ModeThatCannotBeAppliedStillOpens) {
-  Channel c;
-  c.device.apply_mode_result = false;
-  EXPECT_TRUE(c.port.OpenPort(3, "junk"));
-  EXPECT_TRUE(c.port.IsOpen());
+// A port that refuses the time-outs or the mode is closed again with its own time-outs put
+// back; time-outs that could not be read are not put back. A port still open when its
+// owner goes is closed too.
+TEST(SerialPort, APortThatRefusesTheTimeoutsOrTheModeDoesNotOpen) {
+  const std::tuple<bool, bool, bool, const char*> cases[] = {
+      // set, mode, get, reason
+      {false, true, true, "the port refused the time-outs"},
+      {true, false, true, "the port refused the mode junk"},
+      {true, true, false, ""}};
+  for (const auto& [set, mode, get, reason] : cases) {
+    SCOPED_TRACE(reason);
+    Channel c;
+    std::tie(c.device.set_timeouts_result, c.device.apply_mode_result,
+             c.device.get_timeouts_result) = std::tie(set, mode, get);
+    {
+      SerialPort port{c.device, c.clock};
+      EXPECT_EQ(port.OpenPort(3, "junk"), set && mode);
+      EXPECT_EQ(port.LastOpenError().text, reason);
+    }
+    EXPECT_EQ(c.device.calls.back(), "Close 7");
+    EXPECT_EQ(std::count(c.device.calls.begin(), c.device.calls.end(), "SetTimeouts 7"),
+              get ? 2 : 1);
+  }
 }
 
 TEST(SerialPort, CloseGivesBackTheTimeoutsAndKeepsTheHandleValue) {
@@ -131,21 +149,6 @@ TEST(SerialPort, ALostPortStaysLostUntilTheNextOpen) {
   ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
   EXPECT_FALSE(c.port.Lost());
   EXPECT_EQ(c.port.ReadByte(&b), 1);
-}
-
-// A port that refused the time-outs may return from a read at once; the channel then waits
-// the read time-out itself, so that a reply wait cannot become a busy loop.
-TEST(SerialPort, IdleReadsWaitEvenWhenThePortRefusedTheTimeouts) {
-  for (const bool refused : {false, true}) {
-    SCOPED_TRACE(refused ? "refused" : "taken");
-    Channel c;
-    c.device.ms_per_idle_read = 0;
-    c.device.set_timeouts_result = !refused;
-    ASSERT_TRUE(c.port.OpenPort(3, "9600,n,8,1"));
-    std::uint8_t b = 0;
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(c.port.ReadByte(&b), 0);
-    EXPECT_EQ(c.clock.SleptMs(), refused ? 10u : 0u);
-  }
 }
 
 }  // namespace

@@ -205,6 +205,7 @@ bool LineTap::Write(PortHandleType handle, const std::uint8_t* data, int count) 
   const std::uint32_t now = clock_.Ticks();
   for (int i = 0; i < count; ++i) {
     if (data[i] == 0x09) {
+      ++starts;
       pending_.clear();
       pending_start_ = now;
       pending_quiet_ = now - last_io_;

@@ -161,6 +161,7 @@ class LineTap final : public SerialDevice {
   OpenError LastOpenError() const override { return device_.LastOpenError(); }
 
   std::vector<Frame> frames;
+  int starts = 0;  // frames begun, also those whose writes failed part way
   int closes = 0;
   // The texts of `frames`, in order.
   std::vector<std::string> Texts() const;

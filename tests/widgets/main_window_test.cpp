@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -20,10 +21,12 @@
 #include <QStyle>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "catalogue/catalogue.h"
 #include "tests/widgets/window_fakes.h"
@@ -540,6 +543,53 @@ TEST_F(WindowTest, TheTabChainStaysInsideTheWindow) {
         << at->objectName().toStdString();
   } while (++stops < 100 && at != Find("btnScan"));
   EXPECT_EQ(stops, 18);
+}
+
+// What a screen reader gets: every focus stop named in the window's language (Chinese in
+// it, but for English), not by its object name, and in the tree; the lamps as status
+// objects described by their colour; the message line as the status line; nothing of what
+// lies out of sight.
+TEST_F(WindowTest, AScreenReaderFindsEveryFocusStopNamedInTheWindowsLanguage) {
+  Start();
+  std::vector<QWidget*> stops{Find("btnScan")};
+  for (QTest::keyClick(stops.back(), Qt::Key_Tab); window_->focusWidget() != stops.front();
+       QTest::keyClick(stops.back(), Qt::Key_Tab)) {
+    ASSERT_LT(stops.size(), 18u);
+    stops.push_back(window_->focusWidget());
+  }
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(window_.get());
+  auto chinese = [](QChar c) { return c.unicode() > 0x7E; };
+  for (const std::string language : {"btnEng", "btnGB", "btnBIG5"}) {
+    Find<QPushButton>(language.c_str())->click();
+    for (QWidget* stop : stops) {
+      QAccessibleInterface* child = QAccessible::queryAccessibleInterface(stop);
+      const QString name = child->text(QAccessible::Name);
+      // On Unix Qt names a list by its value (and its label by relation); its accessible
+      // name is what UI Automation reads.
+      const QString said = child->role() == QAccessible::ComboBox ? stop->accessibleName() : name;
+      const bool english = language == "btnEng" || stop->objectName() == "btnEng";
+      EXPECT_TRUE(name != stop->objectName() && !name.isEmpty() &&
+                  (english || std::any_of(said.begin(), said.end(), chinese)))
+          << stop->objectName().toStdString() << " after " << language;
+      for (; child != nullptr && child != window; child = child->parent()) {
+        EXPECT_GE(child->parent()->indexOfChild(child), 0) << stop->objectName().toStdString();
+      }
+    }
+  }
+  EXPECT_EQ(window->indexOfChild(QAccessible::queryAccessibleInterface(Find("GroupBox1"))), -1);
+  QAccessibleInterface* comm = QAccessible::queryAccessibleInterface(Find("shComm"));
+  EXPECT_EQ(comm->role(), QAccessible::StatusBar);
+  EXPECT_EQ(comm->text(QAccessible::Description), "就緒");
+  window_->SetBusy(true);
+  EXPECT_EQ(comm->text(QAccessible::Description), "忙碌");
+  window_->SetBusy(false);
+  window_->SetFill(Ctl::shCard, Fill::Yellow);
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Find("shCard"))->text(QAccessible::Description),
+            "讀到 TAG");
+
+  window_->SetText(Ctl::pnMsg, "Set Reader ID Ok");
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(Find("pnMsg"))->text(QAccessible::Name),
+            "Set Reader ID Ok");
 }
 
 TEST_F(WindowTest, EnterPressesTheDefaultButtonFromTheCheckBox) {

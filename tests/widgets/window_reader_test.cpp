@@ -118,6 +118,25 @@ TEST_F(WindowReaderTest, TheFocusComesBackAfterAnActionAndStaysOnTheReadingButto
   EXPECT_EQ(window_->focusWidget(), reading);
 }
 
+// A nested press of Set Reader Mode during reading is refused; the window enabled again
+// puts the focus back on the reading button, so that Space ends reading, not repeats it.
+TEST_F(WindowReaderTest, AfterARefusedNestedPressTheFocusIsBackOnTheReadingButton) {
+  Button("btnScan")->click();
+  QPushButton* reading = Button("btnReadCard");
+  std::string refusal;
+  QTimer::singleShot(0, window_.get(), [&] {
+    Button("btnMode")->setFocus();
+    QTest::keyClick(Button("btnMode"), Qt::Key_Space);
+    refusal = TextOf("pnMsg");
+    QTest::keyClick(window_->focusWidget(), Qt::Key_Space);
+    if (window_->Context().TagReadActive) reading->click();  // the focus was elsewhere
+  });
+  reading->click();
+  EXPECT_EQ(refusal, "Set Reader Mode Error");
+  EXPECT_EQ(window_->focusWidget(), reading);
+  EXPECT_EQ(TextOf("pnMsg"), "Set Reader Mode Error");  // no second refusal
+}
+
 // Presses after the cancelling one, also during the closing beep (which the system's tone
 // waits out), start nothing while the port is held and enable nothing before it closes.
 TEST_F(WindowReaderTest, PressesAfterTheCancellingOneAreIgnoredUntilReadingHasEnded) {

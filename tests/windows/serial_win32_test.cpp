@@ -22,7 +22,6 @@ namespace {
 constexpr int kMissingPort = 97;
 // Distinct in every field, so a field mapped to the wrong member shows.
 constexpr CommTimeouts kFoundTimeouts{7, 11, 13, 17, 19};
-constexpr CommTimeouts kChannelTimeouts{0, 0, 1, 0, 0};
 
 int SimPort() {
   const char* port = std::getenv("KELTA_SIM_PORT");
@@ -166,13 +165,17 @@ TEST_F(Win32SerialTest, TheModeSetsTheBaudRateWithoutFlowControlAndIsGivenBackAt
     port_.ClosePort();
   }
 
-  // A string that cannot be applied opens the port all the same and changes nothing: the
-  // line is as every close left it, in the port's own settings.
+  // A string that cannot be applied fails the open and changes nothing: the line is as
+  // every close left it, in the port's own settings.
   for (const char* bad : {"", "abc", "9600,q,8,1", "19200,e,8"}) {
     SCOPED_TRACE(bad);
-    ASSERT_TRUE(port_.OpenPort(SimPort(), bad));
-    EXPECT_EQ(CommState(port_.PortHandle()).BaudRate, initial);
+    EXPECT_FALSE(port_.OpenPort(SimPort(), bad));
     port_.ClosePort();
+    EXPECT_EQ(port_.LastOpenError().text, std::string("the port refused the mode ") + bad);
+    const PortHandleType again = device.Open(SimPort());
+    ASSERT_NE(again, kInvalidPortHandle) << "the refused port was not closed";
+    EXPECT_EQ(CommState(again).BaudRate, initial);
+    device.Close(again);
   }
 }
 
@@ -196,6 +199,22 @@ TEST_F(Win32SerialTest, FlowControlLeftOnByAnotherProgramIsSwitchedOff) {
   EXPECT_FALSE(after.fOutxCtsFlow);
   EXPECT_NE(after.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
   device.Close(handle);
+}
+
+// A device that takes no time-outs (a file named as the port) does not open: it would keep
+// whatever time-outs it has. Nothing is put back at the close.
+TEST(Win32SerialOpen, APortThatRefusesTheTimeoutsDoesNotOpen) {
+  char folder[MAX_PATH] = {};
+  char file[MAX_PATH] = {};
+  ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+  ASSERT_NE(GetTempFileNameA(folder, "kel", 0, file), 0u);
+  SetPortDevice(kMissingPort, file);
+  SerialPort port{SystemSerialDevice(), SystemClock()};
+  EXPECT_FALSE(port.OpenPort(kMissingPort, "19200,e,8,1"));
+  EXPECT_FALSE(port.HasSavedTimeouts());
+  EXPECT_EQ(port.LastOpenError().text, "the port refused the time-outs");
+  SetPortDevice(kMissingPort, "");
+  EXPECT_TRUE(DeleteFileA(file));  // closed: share mode 0 would keep it
 }
 
 // Sends `text` up to three times, as the operations do: the line may drop a frame.
