@@ -434,7 +434,7 @@ void Commissioning::TagTest(Row& row) {
   } else if (count.tags == 0) {
     row.tag_test = "no tag heard";
   } else {
-    row.tag_test = "heard " + count.first + " (" + std::to_string(count.tags) + " replies)";
+    row.tag_test = "heard " + count.first + " (" + std::to_string(count.tags) + " tag replies)";
   }
 }
 
@@ -546,6 +546,7 @@ int Commissioning::Run() {
       Say("dry run: one reader shown");
       break;
     }
+    if (!NextId()) continue;  // the list is used up: no need to wait for the next reader
     Say("disconnect the reader (" + row.serial + "), then connect the next one");
     if (!AwaitDisconnect(row.serial)) break;
   }
