@@ -224,6 +224,7 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
       "the next ID, confirmed by its replies, and a row in the record; until Ctrl+C or the "
       "IDs are used up");
   commission->add_option("PROFILE", o.profile, "a TOML file: the settings and the IDs")
+      ->type_name("FILE")
       ->required()
       ->check(CLI::ExistingFile);
   commission->add_option("--record", o.record, "the as-built record, appended to row by row")
@@ -341,6 +342,7 @@ constexpr const char* kExamples =
     "  qm880ctl set-id 7                  give the reader found ID 07\n"
     "  qm880ctl --port 3 --json info      the identity of the reader at COM3, as data\n"
     "  qm880ctl read-tags --format csv --seconds 60 > tags.csv\n"
+    "  qm880ctl commission site.toml --record site.csv   reader after reader, recorded\n"
     "  qm880ctl --device /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0 scan --all-modes\n";
 
 class HelpFormatter final : public CLI::FormatterBase {
@@ -415,8 +417,15 @@ std::string CompletionScript(const CLI::App& app) {
       << reply(Modes()).substr(0, reply(Modes()).size() - 1) << " };;\n";
   for (const CLI::App* command : Commands(app)) {
     const std::vector<std::string> own = options_of(*command);
+    // A command whose argument is a file completes file names there.
+    std::string files;
+    for (const CLI::Option* opt : command->get_options()) {
+      if (opt->get_positional() && opt->get_type_name().rfind("FILE", 0) == 0)
+        files = "[[ $cur != -* ]] && { COMPREPLY=($(compgen -f -- \"$cur\")); return; }; ";
+    }
     if (!own.empty())
-      out << "    " << command->get_name() << ") options+=' " << Joined(own) << "';;\n";
+      out << "    " << command->get_name() << ") " << files << "options+=' " << Joined(own)
+          << "';;\n";
   }
   out << "  esac\n"
       << "  COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"

@@ -92,14 +92,17 @@ Profile Read(const toml::table& root) {
   std::optional<int> first, step, last;
   const toml::node* ids = nullptr;
   const toml::node* first_node = nullptr;
+  const toml::node* output_node = nullptr;  // wiegand or rs485, for a message
   for (const auto& [key, node] : root) {
     const std::string name(key.str());
     if (name == "port_mode") {
       p.port_mode = PortMode(node);
     } else if (name == "wiegand") {
       p.wiegand = IndexOf(node, name, kWiegand);
+      output_node = &node;
     } else if (name == "rs485") {
       p.rs485 = IndexOf(node, name, kRs485);
+      output_node = &node;
     } else if (name == "rssi") {
       p.rssi = Whole(node, name, 0, 250);
     } else if (name == "address") {
@@ -123,7 +126,7 @@ Profile Read(const toml::table& root) {
   }
   // Wiegand and RS485 go out in one command: both or neither.
   if (p.wiegand.has_value() != p.rs485.has_value()) {
-    throw Fault{0, "wiegand and rs485 are set together (one command carries both)"};
+    throw Fault{LineOf(*output_node), "wiegand and rs485 are set together (one command carries both)"};
   }
   if (ids != nullptr && (first || step || last)) {
     throw Fault{LineOf(*ids), "give either ids or first_id (with id_step, last_id), not both"};
