@@ -187,7 +187,8 @@ TEST_F(Commission, ReaderAfterReaderEachWithItsRowAndTheFramesItHeard) {
 }
 
 // A profile with a fault is refused with its line and reason before any port is opened;
-// --dry-run sends nothing but the identity probe and records nothing.
+// --dry-run sends nothing but the identity probe and records nothing. A record of an
+// earlier run gives a reader in it its ID again.
 TEST_F(Commission, FaultyProfileSendsNothingAndDryRunOnlyProbes) {
   StartSim({"--serial", "QM880101"});
   const fs::path record = home_ / "as-built.csv";
@@ -213,13 +214,19 @@ TEST_F(Commission, FaultyProfileSendsNothingAndDryRunOnlyProbes) {
   EXPECT_TRUE(Heard().empty());
   EXPECT_FALSE(fs::exists(record));
 
+  const std::string earlier =
+      "time,serial,version,id,label,result,set_id,outputs,rssi,address,frequency,channel,"
+      "port_mode,confirmed_id,tag_test,note\r\n"
+      "t,QM880101,V2.10.04,12,\"Gate 12, \"\"west\"\"\",done,12 done,,,,,,,12,skipped,\r\n";
+  std::ofstream(record, std::ios::binary) << earlier;
   const auto [code, out, err] =
       Run({"commission", Profile(kProfile).string(), "--record", record.string(), "--dry-run"});
   EXPECT_EQ(code, 0) << err;
   EXPECT_EQ(Heard(), (Strings{"A00B", "A00V"}));
-  EXPECT_NE(err.find("set_id 07: would send A00CQM88010107"), std::string::npos) << err;
+  EXPECT_NE(err.find("in the record with ID 12"), std::string::npos) << err;
+  EXPECT_NE(err.find("set_id 12: would send A00CQM88010112"), std::string::npos) << err;
   EXPECT_NE(err.find("port_mode 9600,n,8,1: would send A00E2"), std::string::npos) << err;
-  EXPECT_FALSE(fs::exists(record));
+  EXPECT_EQ(ReadFile(record), earlier);
 }
 
 }  // namespace
