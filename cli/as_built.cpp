@@ -11,9 +11,8 @@ namespace kelta::cli {
 
 const std::vector<std::string>& AsBuiltRecord::Columns() {
   static const std::vector<std::string> columns = {
-      "time",    "serial",  "version",   "id",        "label",         "result",
-      "set_id",  "outputs", "rssi",      "address",   "frequency",     "channel",
-      "port_mode", "confirmed_id", "tag_test", "note"};
+      "time", "serial",  "version",   "id",      "label",     "result",       "set_id",   "outputs",
+      "rssi", "address", "frequency", "channel", "port_mode", "confirmed_id", "tag_test", "note"};
   return columns;
 }
 
@@ -91,7 +90,8 @@ int AsBuiltRecord::IdOf(const std::string& serial) const {
 }
 
 bool AsBuiltRecord::Holds(int id) const {
-  return std::any_of(ids_.begin(), ids_.end(), [id](const auto& entry) { return entry.second == id; });
+  return std::any_of(ids_.begin(), ids_.end(),
+                     [id](const auto& entry) { return entry.second == id; });
 }
 
 std::string AsBuiltRecord::Append(const std::vector<std::string>& cells, const std::string& serial,

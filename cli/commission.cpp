@@ -136,8 +136,13 @@ class Commissioning final : public EventPump {
         store_(MakeSystemSettingsStore()),
         port_(Traced(device), clock),
         link_(port_, clock, *this),
-        ctx_{link_,  clock,     *this, options.beep ? SystemTone() : no_tone_,
-             view_,  settings_, CanStore() ? *store_ : static_cast<SettingsStore&>(no_store_)} {
+        ctx_{link_,
+             clock,
+             *this,
+             options.beep ? SystemTone() : no_tone_,
+             view_,
+             settings_,
+             CanStore() ? *store_ : static_cast<SettingsStore&>(no_store_)} {
     LoadSettings(*store_, settings_);
     if (options.language) settings_.LanguageIndex = *options.language;
     if (named_port_ > 0) settings_.ScanCommNo = named_port_;
@@ -278,8 +283,8 @@ bool Commissioning::AwaitDisconnect(const std::string& serial) {
     bool same = false;
     if (link_.OpenPort(settings_.ScanCommNo, settings_.ScanBaudRate)) {
       clock_.Sleep(kTryPauseMs);
-      same = link_.SendCommand(CmdReaderInfo()) &&
-             link_.ReplyLength() == kReaderInfoReplyLength && link_.ReplyChars(6, 13) == serial;
+      same = link_.SendCommand(CmdReaderInfo()) && link_.ReplyLength() == kReaderInfoReplyLength &&
+             link_.ReplyChars(6, 13) == serial;
       link_.ClosePort();
     }
     if (!same) return true;
@@ -439,8 +444,8 @@ void Commissioning::TagTest(Row& row) {
 }
 
 std::vector<std::string> Commissioning::Cells(const Row& row) const {
-  std::vector<std::string> cells = {row.time,  row.serial, row.version, TwoDigits(row.id),
-                                    row.label, row.result};
+  std::vector<std::string> cells = {row.time,          row.serial, row.version,
+                                    TwoDigits(row.id), row.label,  row.result};
   for (const Step step : kSteps) {
     std::string cell;
     for (const Given& g : row.settings) {
@@ -571,7 +576,8 @@ int Commission(const CliOptions& options, std::FILE* out, std::FILE* err, Serial
   if (!profile) {
     Print(err, "qm880ctl: commission: " + error + "; nothing was sent");
     if (options.json) {
-      Print(out, JsonText({{"command", "commission"}, {"error", error}, {"exit_code", kExitUsage}}));
+      Print(out,
+            JsonText({{"command", "commission"}, {"error", error}, {"exit_code", kExitUsage}}));
     }
     return kExitUsage;
   }

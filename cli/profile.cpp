@@ -1,11 +1,12 @@
 #include "cli/profile.h"
 
+#include <toml++/toml.h>
+
 #include <array>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
-#include <toml++/toml.h>
 
 #include "link/command_set.h"
 
@@ -37,8 +38,8 @@ std::string Listed(const std::array<int, N>& values) {
 int Whole(const toml::node& node, const std::string& key, int low, int high) {
   const auto value = node.value_exact<std::int64_t>();
   if (!value || *value < low || *value > high) {
-    throw Fault{LineOf(node), key + " must be a whole number from " + std::to_string(low) +
-                                  " to " + std::to_string(high)};
+    throw Fault{LineOf(node), key + " must be a whole number from " + std::to_string(low) + " to " +
+                                  std::to_string(high)};
   }
   return static_cast<int>(*value);
 }
@@ -126,7 +127,8 @@ Profile Read(const toml::table& root) {
   }
   // Wiegand and RS485 go out in one command: both or neither.
   if (p.wiegand.has_value() != p.rs485.has_value()) {
-    throw Fault{LineOf(*output_node), "wiegand and rs485 are set together (one command carries both)"};
+    throw Fault{LineOf(*output_node),
+                "wiegand and rs485 are set together (one command carries both)"};
   }
   if (ids != nullptr && (first || step || last)) {
     throw Fault{LineOf(*ids), "give either ids or first_id (with id_step, last_id), not both"};
@@ -134,7 +136,8 @@ Profile Read(const toml::table& root) {
   if (ids != nullptr) {
     const toml::array* list = ids->as_array();
     if (list == nullptr || list->empty()) {
-      throw Fault{LineOf(*ids), "ids must be a list of IDs, e.g. [ { id = 7, label = \"Gate 7\" } ]"};
+      throw Fault{LineOf(*ids),
+                  "ids must be a list of IDs, e.g. [ { id = 7, label = \"Gate 7\" } ]"};
     }
     std::set<int> seen;
     for (const toml::node& entry : *list) {
@@ -145,7 +148,8 @@ Profile Read(const toml::table& root) {
     }
   } else if (first) {
     if (last && *last < *first) throw Fault{LineOf(*first_node), "last_id is below first_id"};
-    for (int id = *first; id <= last.value_or(kLastId); id += step.value_or(1)) p.ids.push_back({id, {}});
+    for (int id = *first; id <= last.value_or(kLastId); id += step.value_or(1))
+      p.ids.push_back({id, {}});
   } else {
     throw Fault{0, "no IDs: give ids = [ ... ] or first_id"};
   }
@@ -160,8 +164,8 @@ std::optional<Profile> ParseProfile(const std::string& text, const std::string& 
     const toml::table root = toml::parse(text, name);
     return Read(root);
   } catch (const toml::parse_error& e) {
-    error = name + ":" + std::to_string(e.source().begin.line) + ": " +
-            std::string(e.description());
+    error =
+        name + ":" + std::to_string(e.source().begin.line) + ": " + std::string(e.description());
   } catch (const Fault& f) {
     error = name + (f.line > 0 ? ":" + std::to_string(f.line) : std::string()) + ": " + f.reason;
   }

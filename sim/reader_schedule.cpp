@@ -12,8 +12,8 @@ bool ReaderSchedule::Present(ReaderModel& reader, std::uint32_t now, std::string
   reader.Faults().refuse = plugged.refuse;
   unplugged_ = false;
   probes_in_a_row_ = 0;
-  note = "reader " + plugged.settings.serial + " (ID " + plugged.settings.id +
-         ") connected" + (plugged.refuse.empty() ? "" : ", refusing " + plugged.refuse);
+  note = "reader " + plugged.settings.serial + " (ID " + plugged.settings.id + ") connected" +
+         (plugged.refuse.empty() ? "" : ", refusing " + plugged.refuse);
   return true;
 }
 
@@ -23,9 +23,9 @@ void ReaderSchedule::Heard(const FrameRecord& frame, std::uint32_t now, std::str
   if (probes_in_a_row_ < unplug_after_) return;
   unplugged_ = true;
   unplugged_at_ = now;
-  note = connected_ < next_.size() ? "reader unplugged; the next one comes in " +
-                                         std::to_string(gap_ms_) + " ms"
-                                   : "reader unplugged; no reader follows";
+  note = connected_ < next_.size()
+             ? "reader unplugged; the next one comes in " + std::to_string(gap_ms_) + " ms"
+             : "reader unplugged; no reader follows";
 }
 
 }  // namespace kelta

@@ -105,26 +105,29 @@ ids = [ { id = 7, label = "Gate 7 north" }, { id = 8, label = "Gate 8, \"south\"
 // Four readers come: the second refuses the output command, the third is the first one
 // again (already in the site's mode). The list of three IDs is used up with the fourth.
 TEST_F(Commission, ReaderAfterReaderEachWithItsRowAndTheFramesItHeard) {
-  StartSim({"--serial", "QM880101", "--tag", "000004D2", "--gap", "300", "--next",
-            "QM880102:::L", "--next", "QM880101:07:9600,n,8,1", "--next", "QM880103"});
+  StartSim({"--serial", "QM880101", "--tag", "000004D2", "--gap", "300", "--next", "QM880102:::L",
+            "--next", "QM880101:07:9600,n,8,1", "--next", "QM880103"});
   const fs::path record = home_ / "as-built.csv";
-  const auto [code, out, err] = Run({"commission", Profile(kProfile).string(), "--record",
-                                     record.string(), "--tag-test", "1", "--note", "bus A",
-                                     "--json"});
+  const auto [code, out, err] =
+      Run({"commission", Profile(kProfile).string(), "--record", record.string(), "--tag-test", "1",
+           "--note", "bus A", "--json"});
   EXPECT_EQ(code, 1) << err;  // one reader not done
 
   // Each reader: found (A00B, A00V), then each setting after its probe, the port mode
   // last, the identity read back in the new mode, the tag test; the refused output
   // command tried three times and the run going on.
-  const Strings settings = {"A00B", "A00V", "A00B", "A00C{serial}{id}", "A00B", "A00L11",
-                            "A00B", "A00O78", "A00B", "A00E2", "A00B", "A00V", "A00F"};
+  const Strings settings = {"A00B", "A00V",   "A00B", "A00C{serial}{id}",
+                            "A00B", "A00L11", "A00B", "A00O78",
+                            "A00B", "A00E2",  "A00B", "A00V",
+                            "A00F"};
   const auto expect_reader = [&](const Strings& heard, std::size_t& at, const std::string& serial,
                                  const std::string& id, bool refuses) {
     for (std::string want : settings) {
       if (want.find("{serial}") != std::string::npos) want = "A00C" + serial + id;
       while (at < heard.size() && heard[at] != want) {
         // Nothing else but probes, tag polls and the refused command's tries between.
-        ASSERT_TRUE(heard[at] == "A00B" || heard[at] == "A00F" || (refuses && heard[at] == "A00L11"))
+        ASSERT_TRUE(heard[at] == "A00B" || heard[at] == "A00F" ||
+                    (refuses && heard[at] == "A00L11"))
             << serial << ": " << heard[at] << " before " << want;
         ++at;
       }
