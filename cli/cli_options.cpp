@@ -20,7 +20,7 @@ constexpr int kWidth = 79;
 // converted once parsing has passed.
 struct RawOptions {
   std::string port, mode, lang, value, baud, wiegand, rs485, count, seconds, format = "text";
-  std::string silence;
+  std::string silence, tag_test;
 };
 
 // The values an option takes from a short list: checked by the parser, offered by the
@@ -219,6 +219,30 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
       ->type_name("S")
       ->check(seconds)
       ->needs(reconnect);
+
+  CLI::App* commission = AddCommand(
+      app, "commission",
+      "set up reader after reader on the same converter: each gets the profile's settings and "
+      "the next ID, confirmed by its replies, and a row in the record; until Ctrl+C or the "
+      "IDs are used up");
+  commission->add_option("PROFILE", o.profile, "a TOML file: the settings and the IDs")
+      ->type_name("FILE")
+      ->required()
+      ->check(CLI::ExistingFile);
+  commission->add_option("--record", o.record, "the as-built record, appended to row by row")
+      ->type_name("FILE.csv")
+      ->required();
+  commission->add_option("--tag-test", raw.tag_test, "poll for tags S seconds (default 3, 0 skips)")
+      ->type_name("S")
+      ->check(WholeRange(0, 3600));
+  commission->add_option("--note", o.note, "the operator's note, on every row")->type_name("TEXT");
+  commission->add_flag("--again", o.again,
+                       "a reader already in the record gets the next ID instead of its own");
+  commission->add_flag("--dry-run", o.dry_run,
+                       "show what would be sent to the first reader found; send nothing but the "
+                       "identity probe, record nothing");
+  commission->add_flag("--all-modes", o.all_modes,
+                       "look for the reader in all twelve port modes, not only the stored one");
 }
 
 std::string Synopsis(const CLI::App& command) {
@@ -322,6 +346,7 @@ constexpr const char* kExamples =
     "  qm880ctl set-id 7                  give the reader found ID 07\n"
     "  qm880ctl --port 3 --json info      the identity of the reader at COM3, as data\n"
     "  qm880ctl read-tags --format csv --seconds 60 > tags.csv\n"
+    "  qm880ctl commission site.toml --record site.csv   reader after reader, recorded\n"
     "  qm880ctl --device /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0 scan --all-modes\n";
 
 class HelpFormatter final : public CLI::FormatterBase {
@@ -385,7 +410,8 @@ std::string CompletionScript(const CLI::App& app) {
       << "    --rs485) " << reply(kRs485Bits) << "\n"
       << "    --mode) " << reply(Modes()) << "\n"
       << "    --device) COMPREPLY=($(compgen -f -- \"${cur:-/dev/}\")); return;;\n"
-      << "    --port|--count|--seconds) return;;\n"
+      << "    --port|--count|--seconds|--tag-test|--note) return;;\n"
+      << "    --record) COMPREPLY=($(compgen -f -- \"$cur\")); return;;\n"
       << "  esac\n"
       << "  local options='" << Joined(global) << "'\n"
       << "  case $command in\n"
@@ -395,8 +421,15 @@ std::string CompletionScript(const CLI::App& app) {
       << reply(Modes()).substr(0, reply(Modes()).size() - 1) << " };;\n";
   for (const CLI::App* command : Commands(app)) {
     const std::vector<std::string> own = options_of(*command);
+    // A command whose argument is a file completes file names there.
+    std::string files;
+    for (const CLI::Option* opt : command->get_options()) {
+      if (opt->get_positional() && opt->get_type_name().rfind("FILE", 0) == 0)
+        files = "[[ $cur != -* ]] && { COMPREPLY=($(compgen -f -- \"$cur\")); return; }; ";
+    }
     if (!own.empty())
-      out << "    " << command->get_name() << ") options+=' " << Joined(own) << "';;\n";
+      out << "    " << command->get_name() << ") " << files << "options+=' " << Joined(own)
+          << "';;\n";
   }
   out << "  esac\n"
       << "  COMPREPLY=($(compgen -W \"$options\" -- \"$cur\"))\n"
@@ -467,6 +500,7 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   if (!raw.wiegand.empty()) options.wiegand_index = IndexIn(kWiegandBits, raw.wiegand);
   if (!raw.count.empty()) options.count = *WholeNumber(raw.count);
   if (!raw.seconds.empty()) options.seconds = std::strtod(raw.seconds.c_str(), nullptr);
+  if (!raw.tag_test.empty()) options.tag_test = std::strtod(raw.tag_test.c_str(), nullptr);
   if (!raw.silence.empty()) options.silence = std::strtod(raw.silence.c_str(), nullptr);
   options.format = raw.format == "csv"     ? TagFormat::Csv
                    : raw.format == "jsonl" ? TagFormat::Jsonl

@@ -44,6 +44,14 @@ struct CliOptions {
   TagFormat format = TagFormat::Text;
   bool reconnect = false;
   double silence = 5;  // seconds without a reply that count as a lost reader
+
+  // commission
+  std::string profile;
+  std::string record;
+  double tag_test = 3;  // seconds; 0 skips the tag test
+  std::string note;
+  bool again = false;
+  bool dry_run = false;
 };
 
 // Exit codes, the same for every command.

@@ -9,6 +9,7 @@
 
 #include "catalogue/catalogue.h"
 #include "cli/cli_view.h"
+#include "cli/commission.h"
 #include "cli/json_text.h"
 #include "cli/line_trace.h"
 #include "cli/reconnect.h"
@@ -781,6 +782,7 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err, Serial
   if (options.command == "ports") return Ports(options, out);
   CatchInterrupts();
   if (options.command == "scan" && options.every) return ScanEvery(options, out, err);
+  if (options.command == "commission") return Commission(options, out, err, device, clock);
   Session session(options, out, err, device, clock);
   try {
     if (options.command == "scan") return session.Scan();

@@ -192,7 +192,17 @@ void PtyHost::Run(const volatile std::sig_atomic_t& stop) {
 
 void PtyHost::Hear(const std::uint8_t* data, std::size_t count, std::uint32_t now) {
   const unsigned baud = ClientBaud();
+  std::size_t unheard = 0;  // bytes while no reader is on the line
   for (std::size_t i = 0; i < count; ++i) {
+    if (schedule_ != nullptr) {
+      std::string note;
+      const bool present = schedule_->Present(reader_, now, note);
+      if (!note.empty()) Note(now, note);
+      if (!present) {
+        ++unheard;
+        continue;
+      }
+    }
     const int mode = reader_.Settings().mode_index;
     if (baud != ModeLineSettings(mode).baud) {
       reader_.FeedNoise();
@@ -206,6 +216,9 @@ void PtyHost::Hear(const std::uint8_t* data, std::size_t count, std::uint32_t no
                          : streaming_   ? "drowned by the stream"
                                         : "";
       Trace(now, "<-", "\x09" + f.text + f.checksum + "\x0D", note);
+      std::string unplugged;
+      if (schedule_ != nullptr) schedule_->Heard(f, now, unplugged);
+      if (!unplugged.empty()) Note(now, unplugged);
     }
     reader_.ClearLog();  // traced; a simulator left running for days must not grow
     if (reply && !streaming_)
@@ -215,6 +228,7 @@ void PtyHost::Hear(const std::uint8_t* data, std::size_t count, std::uint32_t no
                     kBaudRateTable[static_cast<std::size_t>(reader_.Settings().mode_index)]);
     }
   }
+  if (unheard > 0) Note(now, std::to_string(unheard) + " bytes: no reader on the line");
   if (noise_bytes_ > 0) {
     Note(now, std::to_string(noise_bytes_) + " bytes at " + std::to_string(baud) +
                   " baud, not understood: the reader listens at " +

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "sim/reader_model.h"
+#include "sim/reader_schedule.h"
 
 namespace kelta {
 
@@ -34,6 +35,8 @@ class PtyHost {
 
   // Replies go out one character time per byte at the client's baud rate (--line-speed).
   void SendAtLineSpeed(bool on) { line_speed_ = on; }
+  // Readers connected one after another (none: the one reader stays).
+  void SetSchedule(ReaderSchedule* schedule) { schedule_ = schedule; }
 
  private:
   struct Outgoing {
@@ -69,6 +72,7 @@ class PtyHost {
   bool gone_ = false;
   bool blocked_ = false;  // the last write found the pty full
   bool line_speed_ = false;
+  ReaderSchedule* schedule_ = nullptr;
 };
 
 }  // namespace kelta

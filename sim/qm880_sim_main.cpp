@@ -63,6 +63,8 @@ int main(int argc, char** argv) {
     if (log) log << line << '\n' << std::flush;
   });
   host.SendAtLineSpeed(options.line_speed);
+  ReaderSchedule schedule(options.next, options.unplug_after.value_or(3), options.gap_ms);
+  if (!options.next.empty() || options.unplug_after) host.SetSchedule(&schedule);
 
   const std::string link = !options.link.empty()
                                ? options.link

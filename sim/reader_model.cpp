@@ -129,6 +129,7 @@ std::optional<ReaderReply> ReaderModel::HandleFrame(std::uint32_t now_ms) {
 std::optional<std::string> ReaderModel::Execute(std::string_view text) {
   if (text.size() < 4 || text.substr(0, 3) != "A00") return std::nullopt;
   const char letter = text[3];
+  if (faults_.refuse.find(letter) != std::string::npos) return std::nullopt;
   const std::string_view args = text.substr(4);
   const std::string head = std::string(1, letter) + settings_.id;
   switch (letter) {

@@ -52,6 +52,8 @@ struct ReaderFaults {
   bool endless_stream = false;  // instead of a reply: 0x0A, then bytes that never end
   int answer_every = 1;         // answers only the n-th, 2n-th, ... command
   std::optional<std::uint32_t> vanish_at_ms;  // from then on the device is gone
+  // Command letters the reader does not take at all: no change, no answer (whatever `only`).
+  std::string refuse;
 };
 
 // What the reader puts on the line for one command.

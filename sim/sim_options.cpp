@@ -54,6 +54,38 @@ bool Digits(std::string_view text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+bool Letters(std::string_view text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; });
+}
+
+// "SERIAL[:ID[:MODE[:REFUSE]]]": a reader of the schedule; empty fields keep the defaults.
+std::optional<PluggedReader> Plugged(std::string_view text) {
+  std::vector<std::string_view> fields;
+  for (std::size_t colon; (colon = text.find(':')) != std::string_view::npos;) {
+    fields.push_back(text.substr(0, colon));
+    text = text.substr(colon + 1);
+  }
+  fields.push_back(text);
+  PluggedReader reader;
+  if (fields.size() > 4 || !ReplyText(fields[0], 8)) return std::nullopt;
+  reader.settings.serial = std::string(fields[0]);
+  if (fields.size() > 1 && !fields[1].empty()) {
+    if (fields[1].size() != 2 || !Digits(fields[1])) return std::nullopt;
+    reader.settings.id = std::string(fields[1]);
+  }
+  if (fields.size() > 2 && !fields[2].empty()) {
+    const auto mode = BaudRateIndex(fields[2]);
+    if (!mode) return std::nullopt;
+    reader.settings.mode_index = *mode;
+  }
+  if (fields.size() > 3) {
+    if (!Letters(fields[3])) return std::nullopt;
+    reader.refuse = std::string(fields[3]);
+  }
+  return reader;
+}
+
 }  // namespace
 
 std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& out) {
@@ -152,6 +184,21 @@ std::string ParseSimOptions(const std::vector<std::string>& args, SimOptions& ou
         return bad("command letters such as BV");
       }
       out.faults.only = value;
+    } else if (name == "--refuse") {
+      if (!Letters(value)) return bad("command letters such as L");
+      out.faults.refuse = value;
+    } else if (name == "--next") {
+      const auto reader = Plugged(value);
+      if (!reader) return bad("SERIAL[:ID[:MODE[:LETTERS]]], e.g. QM880102:01:5:L");
+      out.next.push_back(*reader);
+    } else if (name == "--unplug-after") {
+      const auto n = Number<int>(value);
+      if (!n || *n < 1 || *n > 1000) return bad("a count from 1 to 1000");
+      out.unplug_after = *n;
+    } else if (name == "--gap") {
+      const auto ms = Milliseconds(value);
+      if (!ms) return bad("milliseconds from 0 to 2147483647");
+      out.gap_ms = *ms;
     } else if (name == "--log") {
       if (value.empty()) return bad("a file");
       out.log_file = value;
@@ -208,6 +255,18 @@ Faults (they combine):
                       terminal hangs up and the port no longer opens (MS up
                       to 2147483647)
   --only LETTERS      apply the faults only to these commands, e.g. BV or F
+  --refuse LETTERS    do not take these commands at all (no change, no answer),
+                      e.g. L
+
+Several readers, one after another on the same line:
+  --next S[:ID[:MODE[:LETTERS]]]
+                      after the reader above, connect one with serial number S
+                      (its ID, mode and refused letters; empty fields: the
+                      defaults); repeatable, in order
+  --unplug-after N    unplug the reader on the line once it has answered N
+                      "A00B" in a row (default 3 with --next)
+  --gap MS            the line stays empty MS milliseconds before the next
+                      reader is connected (default 1000)
 
 The line:
   --line-speed        send each byte of a reply one character time after the one
@@ -232,6 +291,7 @@ Examples:
   qm880-sim --port 9 --delay 150 --only F          # tag replies come too late
   qm880-sim --port 4 --every 2 --lower-checksum --log /tmp/qm880.log
   qm880-sim --link "$WINEPREFIX/dosdevices/com12" --mode 2
+  qm880-sim --port 3 --serial QM880101 --next QM880102:::L --next QM880103
 )";
 }
 

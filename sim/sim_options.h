@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/reader_model.h"
+#include "sim/reader_schedule.h"
 
 namespace kelta {
 
@@ -18,6 +20,11 @@ struct SimOptions {
   std::string log_file;
   bool line_speed = false;  // --line-speed: each byte one character time after the last
   bool quiet = false;
+  // Readers connected after the first one, one after another (--next); each is unplugged
+  // after --unplug-after answered probes in a row, the next comes --gap ms later.
+  std::vector<PluggedReader> next;
+  std::optional<int> unplug_after;
+  std::uint32_t gap_ms = 1000;
   bool help = false;
 };
 

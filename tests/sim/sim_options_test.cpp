@@ -89,6 +89,12 @@ TEST(SimOptions, RefusesWhatItCannotUse) {
       {"--port", "3", "--delay", "2147483648"},
       {"--port", "3", "--tag", "+4D2"},
       {"--port", "3", "--only", "bv"},
+      {"--port", "3", "--refuse", "l"},
+      {"--port", "3", "--next", "QM88010"},
+      {"--port", "3", "--next", "QM880102:7"},
+      {"--port", "3", "--next", "QM880102::12"},
+      {"--port", "3", "--next", "QM880102:::L:X"},
+      {"--port", "3", "--unplug-after", "0"},
   };
   for (const auto& args : refused) {
     SimOptions o;
@@ -101,6 +107,16 @@ TEST(SimOptions, RefusesWhatItCannotUse) {
   EXPECT_TRUE(o.help);
   EXPECT_EQ(ParseSimOptions({"--port", "3", "--delay", "2147483647", "--length-delta", "+64"}, o),
             "");
+  // Readers one after another: empty fields keep the defaults.
+  EXPECT_EQ(ParseSimOptions({"--next", "QM880102:08:9600,n,8,1:L", "--next=QM880103", "--gap",
+                             "300", "--unplug-after", "2"},
+                            o),
+            "");
+  ASSERT_EQ(o.next.size(), 2u);
+  EXPECT_EQ(o.next[0].settings.id + o.next[0].refuse, "08L");
+  EXPECT_EQ(o.next[0].settings.mode_index, 2);
+  EXPECT_EQ(o.next[1].settings.serial + o.next[1].settings.id + o.next[1].refuse, "QM88010301");
+  EXPECT_EQ(o.gap_ms + static_cast<unsigned>(*o.unplug_after), 302u);
 }
 
 }  // namespace
