@@ -217,6 +217,7 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
       ->type_name("S")
       ->check(seconds)
       ->needs(reconnect);
+  DefineGatewayOptions(*read, o.gateway);
 }
 
 std::string Synopsis(const CLI::App& command) {
