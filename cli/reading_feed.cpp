@@ -106,9 +106,10 @@ int ReadingFeed::Start(ReaderContext& ctx, const std::function<bool()>& done,
 }
 
 void ReadingFeed::Emit(const char* topic, const nlohmann::json& event) {
+  // On disk before it is shown: a line printed is never one the broker misses.
   const std::string line = JsonText(event);
-  if (print_) print_(line);
   if (publisher_) publisher_->Publish(topic, line);
+  if (print_) print_(line);
 }
 
 void ReadingFeed::Tell(const std::vector<presence::Event>& events) {
@@ -146,8 +147,8 @@ void ReadingFeed::ReaderEvent(const std::string& line) {
     presence_->ReaderLost();
   }
   if (presence_ && (kind == "resumed" || kind == "replaced")) presence_->ReaderBack(Now());
-  if (print_) print_(line);
   if (publisher_) publisher_->Publish(publish::kTopicEvents, line);
+  if (print_) print_(line);
 }
 
 void ReadingFeed::End() {

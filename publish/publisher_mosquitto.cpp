@@ -177,13 +177,21 @@ class MosquittoPublisher final : public Publisher {
     idle_.notify_all();
   }
 
-  // The first connection, tried until it is made, can never be, or reading ends.
+  // The first connection, tried until the broker takes it, it can never be, or reading ends.
+  // Its network runs here until then: the TLS handshake's failure shows only there.
   bool Connect() {
     unsigned backoff = kFirstBackoffMs;
     for (;;) {
-      const int rc = mosquitto_connect(mosq_, url_.host.c_str(), url_.port, kKeepAliveS);
-      if (rc == MOSQ_ERR_SUCCESS) return true;
+      int rc = mosquitto_connect(mosq_, url_.host.c_str(), url_.port, kKeepAliveS);
       const int error = errno;
+      while (rc == MOSQ_ERR_SUCCESS && !connected_) {
+        {
+          std::lock_guard lock(mutex_);
+          if (stop_ || failure_ != Failure::None) return false;
+        }
+        rc = mosquitto_loop(mosq_, 100, 1);
+      }
+      if (rc == MOSQ_ERR_SUCCESS) return true;
       if (rc == MOSQ_ERR_TLS) {
         Fail(Failure::Certificate,
              "TLS with " + url_.host + " failed: its certificate (or ours) was refused, or it "
