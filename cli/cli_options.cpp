@@ -307,6 +307,11 @@ constexpr const char* kExitCodes =
     "  3    no reader found (or none answered at the stored place, or to any tag poll)\n"
     "  4    the port cannot be opened, or was lost meanwhile; the message says why\n"
     "  5    the reader did it, but the settings could not be stored; the message says why\n"
+    "  6    read-tags --mqtt: the broker refused the user name or password\n"
+    "  7    read-tags --mqtt: TLS failed: the broker's certificate (or ours) was refused,\n"
+    "       or it is not for the URL's host name\n"
+    "  8    read-tags --mqtt: the broker's host name is not known\n"
+    "  9    read-tags --mqtt: the outbox (in the settings folder) cannot be opened\n"
     "  70   internal error of the program: a fault to report, nothing about the reader\n"
     "  130  interrupted (Ctrl+C, SIGTERM) during any command but read-tags, port\n"
     "       closed; a command already sent to the reader is completed first, and a\n"
@@ -319,6 +324,8 @@ constexpr const char* kExamples =
     "  qm880ctl set-id 7                  give the reader found ID 07\n"
     "  qm880ctl --port 3 --json info      the identity of the reader at COM3, as data\n"
     "  qm880ctl read-tags --format csv --seconds 60 > tags.csv\n"
+    "  qm880ctl read-tags --reconnect --mqtt mqtts://gate1@broker.example.net/site \\\n"
+    "      --mqtt-password-file /etc/kelta/mqtt-password   publish to a broker\n"
     "  qm880ctl --device /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0 scan --all-modes\n";
 
 class HelpFormatter final : public CLI::FormatterBase {
