@@ -19,10 +19,11 @@ namespace {
 constexpr unsigned kFinishGraceMs = 5000;
 
 // The reader's serial number from a reader-information reply, as sent; nullopt when it did
-// not answer.
-std::optional<std::string> AskSerial(ReaderContext& ctx) {
+// not answer or the port did not open (`opened`).
+std::optional<std::string> AskSerial(ReaderContext& ctx, bool& opened) {
   const Settings& s = ctx.settings;
-  if (!ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate)) return std::nullopt;
+  opened = ctx.link.OpenPort(s.ScanCommNo, s.ScanBaudRate);
+  if (!opened) return std::nullopt;
   ctx.clock.Sleep(kTryPauseMs);
   std::optional<std::string> serial;
   if (ctx.link.SendCommand(CmdReaderInfo()) && ctx.link.ReplyLength() == kReaderInfoReplyLength) {
@@ -74,17 +75,20 @@ presence::Ms ReadingFeed::Now() {
 int ReadingFeed::Start(ReaderContext& ctx, const std::function<bool()>& done,
                        std::string& message) {
   const GatewayOptions& g = options_.gateway;
-  if (g.mqtt.empty()) return kExitDone;
+  // No place to read at: reading itself says so.
+  if (g.mqtt.empty() || !ctx.ReaderReady) return kExitDone;
   std::optional<std::string> serial;
   std::uint32_t backoff = kFirstBackoffMs;
-  while (ctx.ReaderReady && !(serial = AskSerial(ctx)) && options_.reconnect && !done()) {
+  bool opened = false;
+  while (!(serial = AskSerial(ctx, opened)) && options_.reconnect && !done()) {
     for (std::uint32_t slept = 0; slept < backoff && !done(); slept += 50) ctx.clock.Sleep(50);
     backoff = std::min(backoff * 2, kLastBackoffMs);
   }
+  // A port that does not open, or reading ended meanwhile: reading itself says so.
   if (!serial) {
-    if (done() && options_.reconnect) return kExitDone;
+    if (!opened || (done() && options_.reconnect)) return kExitDone;
     message = "--mqtt: no reader answered to tell its serial number (the topics are named by it)";
-    return ctx.ReaderReady ? kExitNoReader : kExitNoPort;
+    return kExitNoReader;
   }
   publish::Options o;
   o.url = g.mqtt;

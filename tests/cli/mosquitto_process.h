@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -32,6 +33,7 @@ inline int FreeLoopbackPort() {
 }
 
 inline pid_t Spawn(const std::vector<std::string>& args, const std::filesystem::path& out) {
+  std::fflush(stdout);  // what the parent printed is not the child's to print again
   const pid_t pid = fork();
   if (pid == 0) {
     std::vector<char*> argv;
