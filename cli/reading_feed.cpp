@@ -79,14 +79,14 @@ int ReadingFeed::Start(ReaderContext& ctx, const std::function<bool()>& done,
   if (g.mqtt.empty() || !ctx.ReaderReady) return kExitDone;
   std::optional<std::string> serial;
   std::uint32_t backoff = kFirstBackoffMs;
-  bool opened = false;
-  while (!(serial = AskSerial(ctx, opened)) && options_.reconnect && !done()) {
+  bool port_opened = false;
+  while (!(serial = AskSerial(ctx, port_opened)) && options_.reconnect && !done()) {
     for (std::uint32_t slept = 0; slept < backoff && !done(); slept += 50) ctx.clock.Sleep(50);
     backoff = std::min(backoff * 2, kLastBackoffMs);
   }
   // A port that does not open, or reading ended meanwhile: reading itself says so.
   if (!serial) {
-    if (!opened || (done() && options_.reconnect)) return kExitDone;
+    if (!port_opened || (done() && options_.reconnect)) return kExitDone;
     message = "--mqtt: no reader answered to tell its serial number (the topics are named by it)";
     return kExitNoReader;
   }
