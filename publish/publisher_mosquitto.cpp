@@ -33,6 +33,7 @@ constexpr int kKeepAliveS = 30;
 constexpr std::size_t kMaxInFlight = 100;
 constexpr unsigned kFirstBackoffMs = 1000;
 constexpr unsigned kLastBackoffMs = 30000;
+constexpr auto kResendWait = std::chrono::seconds(30);
 // CONNACK's return codes of MQTT 3.1.1 for a refused user.
 constexpr int kBadUserOrPassword = 4;
 constexpr int kNotAuthorised = 5;
@@ -166,6 +167,9 @@ class MosquittoPublisher final : public Publisher {
   void Disconnected() {
     std::lock_guard lock(mutex_);
     connected_ = false;
+    // The client sends again what the broker had not acknowledged once it is back; new
+    // messages wait for those, so that they keep their order.
+    resending_ = true;
     idle_.notify_all();
   }
 
@@ -240,9 +244,17 @@ class MosquittoPublisher final : public Publisher {
         tokens = std::min(std::max(1.0, options_.rate / 10), tokens + options_.rate * std::chrono::duration<double>(now - refilled).count());
       }
       refilled = now;
-      if (!connected_ || in_flight.size() >= kMaxInFlight) {
+      if (in_flight.empty()) resending_ = false;
+      if (!connected_ || in_flight.size() >= kMaxInFlight || resending_) {
         idle_.notify_all();
-        wake_.wait(lock);
+        const std::size_t waiting = in_flight.size();
+        if (wake_.wait_for(lock, kResendWait) == std::cv_status::timeout && connected_ &&
+            resending_ && in_flight.size() == waiting) {
+          // Connected, and nothing sent again was acknowledged: send it from the outbox.
+          for (const auto& [mid, seq] : in_flight) sent = std::min(sent, seq - 1);
+          in_flight.clear();
+          resending_ = false;
+        }
         continue;
       }
       if (options_.rate > 0 && tokens < 1) {
@@ -285,6 +297,7 @@ class MosquittoPublisher final : public Publisher {
   std::condition_variable idle_;  // for Finish
   bool stop_ = false;
   std::atomic<bool> connected_ = false;
+  bool resending_ = false;
   std::deque<int> acked_;
   std::size_t in_flight_count_ = 0;  // the worker's, as last seen
   int offline_mid_ = -1;
