@@ -20,15 +20,16 @@ void DefineGatewayOptions(CLI::App& read, GatewayOptions& g) {
       ->type_name("S")
       ->check(CLI::Range(0.1, 1e6));
   read.add_flag("--only-presence", g.only_presence, "the presence events without the reads");
-  CLI::Option* mqtt = read.add_option("--mqtt", g.mqtt,
-                  "publish reads, presence and events to the broker at "
-                  "mqtt[s]://[user@]host[:port]/prefix, kept on disk until it has them")
-      ->type_name("URL")
-      ->check(CLI::Validator(
-          [](std::string& url) -> std::string {
-            return url.empty() ? "needs the broker's URL, e.g. mqtts://host/prefix" : "";
-          },
-          "", "URL"));
+  CLI::Option* mqtt =
+      read.add_option("--mqtt", g.mqtt,
+                      "publish reads, presence and events to the broker at "
+                      "mqtt[s]://[user@]host[:port]/prefix, kept on disk until it has them")
+          ->type_name("URL")
+          ->check(CLI::Validator(
+              [](std::string& url) -> std::string {
+                return url.empty() ? "needs the broker's URL, e.g. mqtts://host/prefix" : "";
+              },
+              "", "URL"));
   read.add_option("--mqtt-ca", g.ca_file,
                   "mqtts: the broker's certificate authority (default: the system's)")
       ->type_name("FILE");

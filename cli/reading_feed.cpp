@@ -75,8 +75,10 @@ presence::Ms ReadingFeed::Now() {
 int ReadingFeed::Start(ReaderContext& ctx, const std::function<bool()>& done,
                        std::string& message) {
   const GatewayOptions& g = options_.gateway;
+  if (g.mqtt.empty()) return kExitDone;
+  if (message = publish::Unavailable(); !message.empty()) return kExitUsage;
   // No place to read at: reading itself says so.
-  if (g.mqtt.empty() || !ctx.ReaderReady) return kExitDone;
+  if (!ctx.ReaderReady) return kExitDone;
   std::optional<std::string> serial;
   std::uint32_t backoff = kFirstBackoffMs;
   bool port_opened = false;
@@ -99,7 +101,8 @@ int ReadingFeed::Start(ReaderContext& ctx, const std::function<bool()>& done,
   o.allow_plain_password = g.plain_password;
   o.queue = g.queue;
   o.rate = g.rate;
-  if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY")) o.credentials_dir = credentials;
+  if (const char* credentials = std::getenv("CREDENTIALS_DIRECTORY"))
+    o.credentials_dir = credentials;
   publish::Opened opened = publish::Open(o, ReplyDisplay(*serial));
   if (opened.failure != publish::Failure::None) {
     message = opened.message;
@@ -122,7 +125,8 @@ void ReadingFeed::Tell(const std::vector<presence::Event>& events) {
     return IsoTime(std::chrono::system_clock::now() - std::chrono::milliseconds(now - at));
   };
   for (const presence::Event& e : events) {
-    nlohmann::json j = {{"event", e.came ? "came" : "went"}, {"tag", e.tag}, {"time", wall(e.time)}};
+    nlohmann::json j = {
+        {"event", e.came ? "came" : "went"}, {"tag", e.tag}, {"time", wall(e.time)}};
     if (!e.came) {
       j["last_heard"] = wall(e.last_heard);
       j["reads"] = e.reads;
@@ -181,9 +185,10 @@ std::string ReadingFeed::Summary() const {
 void ReadingFeed::AddTo(nlohmann::json& doc) const {
   if (!presence_) return;
   const presence::Counts c = presence_->Totals();
-  doc["presence"] = {{"seconds", options_.gateway.presence_s},
-                     {"came", c.came},
-                     {"went", {{"silence", c.went[0]}, {"resumed", c.went[1]}, {"end", c.went[2]}}}};
+  doc["presence"] = {
+      {"seconds", options_.gateway.presence_s},
+      {"came", c.came},
+      {"went", {{"silence", c.went[0]}, {"resumed", c.went[1]}, {"end", c.went[2]}}}};
 }
 
 }  // namespace kelta::cli

@@ -24,7 +24,8 @@ namespace kelta::cli {
 class ReadingFeed {
  public:
   // `print` writes an event line (set only with --format jsonl).
-  ReadingFeed(const CliOptions& options, Clock& clock, std::function<void(const std::string&)> print);
+  ReadingFeed(const CliOptions& options, Clock& clock,
+              std::function<void(const std::string&)> print);
   ~ReadingFeed();
 
   // Presence or publishing is on: the feed wants the reads and the reader's events.

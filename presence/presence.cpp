@@ -31,7 +31,8 @@ Counts Tracker::Totals() const {
 
 std::vector<Event> Tracker::Heard(const std::string& tag, Ms now) {
   std::vector<Event> events = Due(now);
-  const auto [at, first] = tags_.try_emplace(tag, Present{now, now, now + window_, 0, Because::Silence});
+  const auto [at, first] =
+      tags_.try_emplace(tag, Present{now, now, now + window_, 0, Because::Silence});
   Present& p = at->second;
   ++p.reads;
   p.last_heard = now;
@@ -75,8 +76,9 @@ std::vector<Event> Tracker::End(Ms now) {
   std::vector<Event> events = Due(now);
   for (const auto& [tag, p] : tags_) events.push_back(Went(tag, p, now, Because::End));
   tags_.clear();
-  std::sort(events.begin(), events.end(),
-            [](const Event& a, const Event& b) { return a.time < b.time || (a.time == b.time && a.last_heard < b.last_heard); });
+  std::sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+    return a.time < b.time || (a.time == b.time && a.last_heard < b.last_heard);
+  });
   return events;
 }
 

@@ -32,8 +32,9 @@ BrokerUrl ParseBrokerUrl(const std::string& url, std::string& error) {
     b.user = authority.substr(0, at);
     authority = authority.substr(at + 1);
     if (b.user.find(':') != std::string::npos) {
-      error = "no password in the URL (every user sees it in ps): give it in "
-              "--mqtt-password-file or as the credential mqtt-password";
+      error =
+          "no password in the URL (every user sees it in ps): give it in "
+          "--mqtt-password-file or as the credential mqtt-password";
       return b;
     }
   }
@@ -46,7 +47,8 @@ BrokerUrl ParseBrokerUrl(const std::string& url, std::string& error) {
       return b;
     }
     b.host = authority.substr(1, close - 1);
-    if (close + 1 < authority.size() && authority[close + 1] == ':') port = authority.substr(close + 2);
+    if (close + 1 < authority.size() && authority[close + 1] == ':')
+      port = authority.substr(close + 2);
   } else if (const std::size_t colon = authority.find(':'); colon != std::string::npos) {
     b.host = authority.substr(0, colon);
     port = authority.substr(colon + 1);

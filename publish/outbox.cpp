@@ -46,8 +46,7 @@ std::string Outbox::Open(const std::string& path) {
   insert_ = Prepare("INSERT INTO outbox(topic, body) VALUES(?, ?)");
   next_ = Prepare("SELECT seq, topic, body FROM outbox WHERE seq > ? ORDER BY seq LIMIT 1");
   remove_ = Prepare("DELETE FROM outbox WHERE seq = ?");
-  drop_ = Prepare(
-      "DELETE FROM outbox WHERE seq IN (SELECT seq FROM outbox ORDER BY seq LIMIT ?)");
+  drop_ = Prepare("DELETE FROM outbox WHERE seq IN (SELECT seq FROM outbox ORDER BY seq LIMIT ?)");
   sqlite3_stmt* count = Prepare("SELECT count(*) FROM outbox");
   if (!insert_ || !next_ || !remove_ || !drop_ || !count) return sqlite3_errmsg(db_);
   if (sqlite3_step(count) == SQLITE_ROW) size_ = static_cast<long>(sqlite3_column_int64(count, 0));
@@ -85,8 +84,8 @@ std::optional<Message> Outbox::Next(std::int64_t after) {
     m->seq = sqlite3_column_int64(next_, 0);
     m->topic = reinterpret_cast<const char*>(sqlite3_column_text(next_, 1));
     const std::string body = reinterpret_cast<const char*>(sqlite3_column_text(next_, 2));
-    m->payload = "{\"seq\":" + std::to_string(m->seq) + (body.size() > 2 ? "," : "") +
-                 body.substr(1);
+    m->payload =
+        "{\"seq\":" + std::to_string(m->seq) + (body.size() > 2 ? "," : "") + body.substr(1);
   }
   sqlite3_reset(next_);
   return m;
@@ -98,7 +97,8 @@ void Outbox::Remove(std::int64_t seq) {
   if (sqlite3_step(remove_) == SQLITE_DONE && sqlite3_changes(db_) > 0) --size_;
   sqlite3_reset(remove_);
   // Gives the space back now and then, a little at a time.
-  if (size_ == 0 || seq % 1000 == 0) sqlite3_exec(db_, "PRAGMA incremental_vacuum(256)", nullptr, nullptr, nullptr);
+  if (size_ == 0 || seq % 1000 == 0)
+    sqlite3_exec(db_, "PRAGMA incremental_vacuum(256)", nullptr, nullptr, nullptr);
 }
 
 long Outbox::Size() {

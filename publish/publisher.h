@@ -28,8 +28,8 @@ struct Options {
   std::string key_file;
   std::string password_file;
   bool allow_plain_password = false;
-  long queue = 0;   // messages the outbox holds at most
-  double rate = 0;  // messages a second at most; 0: no bound
+  long queue = 0;               // messages the outbox holds at most
+  double rate = 0;              // messages a second at most; 0: no bound
   std::string outbox_dir;       // where the outbox file goes (default: the settings folder)
   std::string credentials_dir;  // $CREDENTIALS_DIRECTORY, or empty
   std::string gateway;          // this machine's name, for the client id (default: its own)
@@ -64,6 +64,9 @@ struct Opened {
   Failure failure = Failure::None;
   std::string message;  // for failure
 };
+
+// Empty where this build publishes; else why not (checked before anything is opened).
+std::string Unavailable();
 
 // Checks the options, opens the outbox and starts the publishing thread: a broker that
 // cannot be reached yet is no failure. `reader` is the reader's serial number.

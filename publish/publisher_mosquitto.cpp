@@ -68,8 +68,8 @@ class MosquittoPublisher final : public Publisher {
           options_.cert_file.empty() ? nullptr : options_.cert_file.c_str(),
           options_.key_file.empty() ? nullptr : options_.key_file.c_str(), nullptr);
       if (rc != MOSQ_ERR_SUCCESS) {
-        Fail(Failure::Certificate, "the certificate files cannot be used: " +
-                                       std::string(mosquitto_strerror(rc)));
+        Fail(Failure::Certificate,
+             "the certificate files cannot be used: " + std::string(mosquitto_strerror(rc)));
         return {};
       }
       mosquitto_tls_opts_set(mosq_, 1, nullptr, nullptr);
@@ -119,7 +119,8 @@ class MosquittoPublisher final : public Publisher {
         mosquitto_publish(mosq_, &mid, status.c_str(), 7, "offline", 1, true);
         std::unique_lock lock(mutex_);
         offline_mid_ = mid;
-        idle_.wait_for(lock, std::chrono::seconds(2), [&] { return offline_acked_ || !connected_; });
+        idle_.wait_for(lock, std::chrono::seconds(2),
+                       [&] { return offline_acked_ || !connected_; });
       }
       mosquitto_disconnect(mosq_);
       mosquitto_loop_stop(mosq_, false);
@@ -197,9 +198,9 @@ class MosquittoPublisher final : public Publisher {
       }
       if (rc == MOSQ_ERR_SUCCESS) return true;
       if (rc == MOSQ_ERR_TLS) {
-        Fail(Failure::Certificate,
-             "TLS with " + url_.host + " failed: its certificate (or ours) was refused, or it "
-             "is not for that host name");
+        Fail(Failure::Certificate, "TLS with " + url_.host +
+                                       " failed: its certificate (or ours) was refused, or it "
+                                       "is not for that host name");
         return false;
       }
       if (rc == MOSQ_ERR_EAI && (error == EAI_NONAME || error == EAI_FAIL)) {
@@ -241,7 +242,9 @@ class MosquittoPublisher final : public Publisher {
       if (failure_ != Failure::None) break;
       const auto now = Clock::now();
       if (options_.rate > 0) {
-        tokens = std::min(std::max(1.0, options_.rate / 10), tokens + options_.rate * std::chrono::duration<double>(now - refilled).count());
+        tokens = std::min(
+            std::max(1.0, options_.rate / 10),
+            tokens + options_.rate * std::chrono::duration<double>(now - refilled).count());
       }
       refilled = now;
       if (in_flight.empty()) resending_ = false;
@@ -265,8 +268,9 @@ class MosquittoPublisher final : public Publisher {
       const std::optional<Message> m = outbox_->Next(sent);
       if (m) {
         int mid = 0;
-        const int rc = mosquitto_publish(mosq_, &mid, m->topic.c_str(),
-                                         static_cast<int>(m->payload.size()), m->payload.data(), 1, false);
+        const int rc =
+            mosquitto_publish(mosq_, &mid, m->topic.c_str(), static_cast<int>(m->payload.size()),
+                              m->payload.data(), 1, false);
         lock.lock();
         if (rc == MOSQ_ERR_SUCCESS) {
           in_flight[mid] = m->seq;
@@ -308,6 +312,8 @@ class MosquittoPublisher final : public Publisher {
 
 }  // namespace
 
+std::string Unavailable() { return {}; }
+
 Opened Open(const Options& options, const std::string& reader) {
   Opened opened;
   const auto fail = [&](Failure f, std::string text) {
@@ -329,7 +335,9 @@ Opened Open(const Options& options, const std::string& reader) {
     const auto read = ReadPasswordFile(password_from);
     if (!read) return fail(Failure::Usage, "cannot read the MQTT password from " + password_from);
     password = *read;
-    if (url.user.empty()) return fail(Failure::Usage, "a password without a user: give the user in the URL (mqtt://user@host/prefix)");
+    if (url.user.empty())
+      return fail(Failure::Usage,
+                  "a password without a user: give the user in the URL (mqtt://user@host/prefix)");
   }
   if (!password.empty() && !url.tls && !IsLoopback(url.host) && !options.allow_plain_password) {
     return fail(Failure::Usage,

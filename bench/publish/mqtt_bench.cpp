@@ -59,9 +59,8 @@ struct Subscriber {
 void Latency(int port, const fs::path& home) {
   Subscriber sub;
   mosquitto* m = mosquitto_new("bench-sub", true, &sub);
-  mosquitto_connect_callback_set(m, [](mosquitto* mosq, void*, int) {
-    mosquitto_subscribe(mosq, nullptr, "bench/#", 1);
-  });
+  mosquitto_connect_callback_set(
+      m, [](mosquitto* mosq, void*, int) { mosquitto_subscribe(mosq, nullptr, "bench/#", 1); });
   mosquitto_subscribe_callback_set(m, [](mosquitto*, void* self, int, int, const int*) {
     static_cast<Subscriber*>(self)->subscribed = true;
   });
@@ -114,7 +113,8 @@ void Latency(int port, const fs::path& home) {
 long long DiskBytes(const fs::path& dir) {
   long long bytes = 0;
   for (const auto& f : fs::directory_iterator(dir)) {
-    if (f.path().filename().string().rfind("mqtt-outbox", 0) == 0) bytes += static_cast<long long>(f.file_size());
+    if (f.path().filename().string().rfind("mqtt-outbox", 0) == 0)
+      bytes += static_cast<long long>(f.file_size());
   }
   return bytes;
 }
@@ -136,9 +136,9 @@ int Outage(int port, const fs::path& home) {
   };
   const std::string count = std::to_string(kDayReads);
   const std::string url = "mqtt://127.0.0.1:" + std::to_string(port) + "/bench";
-  const std::vector<const char*> argv = {"qm880ctl", "--port", "2", "--mode", "5", "--no-store",
-                                         "read-tags", "--format", "csv", "--count", count.c_str(),
-                                         "--mqtt", url.c_str()};
+  const std::vector<const char*> argv = {
+      "qm880ctl", "--port", "2",       "--mode",      "5",      "--no-store", "read-tags",
+      "--format", "csv",    "--count", count.c_str(), "--mqtt", url.c_str()};
   cli::CliOptions options;
   std::ostringstream help;
   if (cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help, help)) {
@@ -165,10 +165,13 @@ long Waiting(const fs::path& dir) {
   sqlite3* db = nullptr;
   long n = -1;
   if (sqlite3_open((dir / "mqtt-outbox-QM880001.sqlite").c_str(), &db) == SQLITE_OK) {
-    sqlite3_exec(db, "SELECT count(*) FROM outbox", [](void* out, int, char** v, char**) {
-      *static_cast<long*>(out) = std::atol(v[0]);
-      return 0;
-    }, &n, nullptr);
+    sqlite3_exec(
+        db, "SELECT count(*) FROM outbox",
+        [](void* out, int, char** v, char**) {
+          *static_cast<long*>(out) = std::atol(v[0]);
+          return 0;
+        },
+        &n, nullptr);
   }
   sqlite3_close(db);
   return n;
@@ -192,19 +195,21 @@ void Backlog(const fs::path& home, int port, double rate, double seconds) {
   opened.publisher->Finish(static_cast<unsigned>(seconds * 1000));
   const std::chrono::duration<double> real = Steady::now() - start;
   const long delivered = before - Waiting(o.outbox_dir);
-  std::printf("mqtt backlog %s: %ld messages in %.1f s, %.0f a second (a day's %ld would take "
-              "%.0f s); outbox now %.1f MB\n",
-              rate > 0 ? ("at " + std::to_string(static_cast<int>(rate)) + " a second").c_str()
-                       : "without a bound",
-              delivered, real.count(), static_cast<double>(delivered) / real.count(), kDayReads,
-              static_cast<double>(kDayReads) * real.count() / static_cast<double>(delivered),
-              static_cast<double>(DiskBytes(o.outbox_dir)) / 1e6);
+  std::printf(
+      "mqtt backlog %s: %ld messages in %.1f s, %.0f a second (a day's %ld would take "
+      "%.0f s); outbox now %.1f MB\n",
+      rate > 0 ? ("at " + std::to_string(static_cast<int>(rate)) + " a second").c_str()
+               : "without a bound",
+      delivered, real.count(), static_cast<double>(delivered) / real.count(), kDayReads,
+      static_cast<double>(kDayReads) * real.count() / static_cast<double>(delivered),
+      static_cast<double>(DiskBytes(o.outbox_dir)) / 1e6);
 }
 
 }  // namespace
 
 int main() {
-  const fs::path home = fs::temp_directory_path() / ("kelta-mqtt-bench-" + std::to_string(getpid()));
+  const fs::path home =
+      fs::temp_directory_path() / ("kelta-mqtt-bench-" + std::to_string(getpid()));
   fs::create_directories(home);
   setenv("XDG_CONFIG_HOME", home.c_str(), 1);
   mosquitto_lib_init();

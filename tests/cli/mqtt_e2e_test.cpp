@@ -62,7 +62,7 @@ class Mqtt : public testing::Test {
     ASSERT_TRUE(sim_->Ready());
   }
   pid_t Ctl(const std::string& url, const fs::path& out, std::vector<std::string> more = {}) {
-    std::vector<std::string> args = {KELTA_QM880CTL, "--port", "3",   "--no-store", "read-tags",
+    std::vector<std::string> args = {KELTA_QM880CTL, "--port", "3",      "--no-store", "read-tags",
                                      "--format",     "jsonl",  "--mqtt", url};
     args.insert(args.end(), more.begin(), more.end());
     return Spawn(args, out);
@@ -86,7 +86,8 @@ TEST_F(Mqtt, EveryLineArrivesInOrderThroughOutagesAndKills) {
                                   "-v", "-q", "1", "-c", "-i", "test-sub"},
                                  sub);
   ASSERT_TRUE(Await(sub, [&](const auto& lines) {
-    EXPECT_EQ(system(("mosquitto_pub -h 127.0.0.1 -p " + port + " -t site/probe -m up").c_str()), 0);
+    EXPECT_EQ(system(("mosquitto_pub -h 127.0.0.1 -p " + port + " -t site/probe -m up").c_str()),
+              0);
     return Count(lines, "site/probe") > 0;
   }));
   StartSim({"--tag", "000004D2", "--tag", "00BC614E:40"});
@@ -166,16 +167,19 @@ TEST_P(Refusal, ExitsWithItsCodeAndMessage) {
   const std::string d = home_.string();
   const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
   const std::string make =
-      "cd " + d + " && for ca in ca other; do openssl req -x509" + ec + "-days 2 -subj /CN=$ca "
-      "-keyout $ca.key -out $ca.crt; done && openssl req" + ec + "-subj /CN=broker "
+      "cd " + d + " && for ca in ca other; do openssl req -x509" + ec +
+      "-days 2 -subj /CN=$ca "
+      "-keyout $ca.key -out $ca.crt; done && openssl req" +
+      ec +
+      "-subj /CN=broker "
       "-keyout broker.key -out broker.csr && printf "
       "'subjectAltName=IP:127.0.0.1\\n' >san && openssl x509 -req -in broker.csr -CA ca.crt "
       "-CAkey ca.key -CAcreateserial -days 2 -extfile san -out broker.crt && mosquitto_passwd "
       "-c -b passwd gate secret && printf 'secret\\n' >right && printf 'wrong\\n' >wrong";
   ASSERT_EQ(system(("(" + make + ") >/dev/null 2>&1").c_str()), 0);
-  MosquittoProcess broker(home_, {"allow_anonymous false", "password_file " + d + "/passwd",
-                                  "cafile " + d + "/ca.crt", "certfile " + d + "/broker.crt",
-                                  "keyfile " + d + "/broker.key"});
+  MosquittoProcess broker(
+      home_, {"allow_anonymous false", "password_file " + d + "/passwd", "cafile " + d + "/ca.crt",
+              "certfile " + d + "/broker.crt", "keyfile " + d + "/broker.key"});
   ASSERT_TRUE(broker.Start());
   StartSim({"--tag", "000004D2"});
   const std::string host = c.host.empty() ? "127.0.0.1:" + std::to_string(broker.Port()) : c.host;

@@ -1,10 +1,11 @@
 // Presence on a clock given step by step, and the broker URL's rules: pure logic, no I/O.
+#include "presence/presence.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "presence/presence.h"
 #include "publish/broker_url.h"
 
 namespace kelta {
