@@ -212,13 +212,14 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
       "keep reading when the port is lost or the reader falls silent: close the port, wait "
       "for the device to come back by the path it began with (1 s, doubling to 30 s between "
       "tries, kept long until a tag poll is answered), probe it in every port mode and read "
-      "on; a port refused for permission ends it (exit 6); with --format jsonl each loss, "
+      "on; a port refused for permission ends it (exit 10); with --format jsonl each loss, "
       "wait, return and other reader is an event line");
   read->add_option("--silence", raw.silence,
                    "with --reconnect: no reply for S seconds counts as a lost reader (default 5)")
       ->type_name("S")
       ->check(seconds)
       ->needs(reconnect);
+  DefineGatewayOptions(*read, o.gateway);
 
   CLI::App* commission = AddCommand(
       app, "commission",
@@ -332,7 +333,12 @@ constexpr const char* kExitCodes =
     "  3    no reader found (or none answered at the stored place, or to any tag poll)\n"
     "  4    the port cannot be opened, or was lost meanwhile; the message says why\n"
     "  5    the reader did it, but the settings could not be stored; the message says why\n"
-    "  6    read-tags --reconnect: the port refuses this user (permission), which no wait\n"
+    "  6    read-tags --mqtt: the broker refused the user name or password\n"
+    "  7    read-tags --mqtt: TLS failed: the broker's certificate (or ours) was refused,\n"
+    "       or it is not for the URL's host name\n"
+    "  8    read-tags --mqtt: the broker's host name is not known\n"
+    "  9    read-tags --mqtt: the outbox (in the settings folder) cannot be opened\n"
+    "  10   read-tags --reconnect: the port refuses this user (permission), which no wait\n"
     "       mends\n"
     "  70   internal error of the program: a fault to report, nothing about the reader\n"
     "  130  interrupted (Ctrl+C, SIGTERM) during any command but read-tags, port\n"
@@ -347,6 +353,8 @@ constexpr const char* kExamples =
     "  qm880ctl --port 3 --json info      the identity of the reader at COM3, as data\n"
     "  qm880ctl read-tags --format csv --seconds 60 > tags.csv\n"
     "  qm880ctl commission site.toml --record site.csv   reader after reader, recorded\n"
+    "  qm880ctl read-tags --reconnect --mqtt mqtts://gate1@broker.example.net/site \\\n"
+    "      --mqtt-password-file /etc/kelta/mqtt-password   publish to a broker\n"
     "  qm880ctl --device /dev/serial/by-id/usb-FTDI_FT232R_A1B2-if00-port0 scan --all-modes\n";
 
 class HelpFormatter final : public CLI::FormatterBase {

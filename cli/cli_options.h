@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/gateway_options.h"
+
 namespace kelta::cli {
 
 enum class TagFormat { Text, Csv, Jsonl };
@@ -52,6 +54,7 @@ struct CliOptions {
   std::string note;
   bool again = false;
   bool dry_run = false;
+  GatewayOptions gateway;  // presence and publishing
 };
 
 // Exit codes, the same for every command.
@@ -62,8 +65,15 @@ inline constexpr int kExitNoReader = 3;  // no reader found
 inline constexpr int kExitNoPort = 4;    // the port cannot be opened
 // The reader did it, but the settings could not be stored.
 inline constexpr int kExitNotStored = 5;
+// read-tags --mqtt, what can never succeed: the broker refused the user or password; its
+// certificate (or the client's) was refused; its host is not known; the outbox cannot be
+// opened.
+inline constexpr int kExitBrokerRefused = 6;
+inline constexpr int kExitBrokerCertificate = 7;
+inline constexpr int kExitBrokerUnknown = 8;
+inline constexpr int kExitOutbox = 9;
 // read-tags --reconnect: the port refuses this user (permission), which no wait mends.
-inline constexpr int kExitNoAccess = 6;
+inline constexpr int kExitNoAccess = 10;
 // A fault of the program itself (EX_SOFTWARE), never to be taken for the reader's doing.
 inline constexpr int kExitInternal = 70;
 inline constexpr int kExitInterrupted = 130;

@@ -12,6 +12,7 @@
 #include "cli/commission.h"
 #include "cli/json_text.h"
 #include "cli/line_trace.h"
+#include "cli/reading_feed.h"
 #include "cli/reconnect.h"
 #include "cli/scan_every.h"
 #include "cli/scan_report.h"
@@ -614,6 +615,10 @@ class TagEvents final : public ReaderEvents {
 int Session::ReadTags() {
   ctx_.ReaderReady = settings_.ScanCommNo > 0;
   TagLog log(options_.format, options_.unique, !options_.json, out_);
+  const bool jsonl = options_.format == TagFormat::Jsonl && !options_.json;
+  ReadingFeed feed(options_, clock_, jsonl ? [this](const std::string& line) { Print(out_, line); }
+                                           : std::function<void(const std::string&)>());
+  log.on_read = [&feed](const json& read, bool shown) { return feed.Read(read, shown); };
   bool cancelled = false;
   // The cancelling press, made as the window's arrives: nested, from inside the loop.
   const auto cancel = [&] {
@@ -631,8 +636,13 @@ int Session::ReadTags() {
     const std::uint32_t now = clock_.Ticks();
     elapsed_ms += now - last_ticks;
     last_ticks = now;
-    return Interrupted() || (options_.seconds && elapsed_ms >= limit_ms);
+    std::string publishing;
+    return Interrupted() || (options_.seconds && elapsed_ms >= limit_ms) ||
+           feed.Failed(publishing) != kExitDone;
   };
+  if (std::string problem; const int code = feed.Start(ctx_, done, problem)) {
+    return Finish({{"command", "read-tags"}}, code, problem);
+  }
   on_pass_ = [&] {
     if (done()) cancel();
   };
@@ -640,8 +650,7 @@ int Session::ReadTags() {
   const PinnedDevice pinned(options_.reconnect ? settings_.ScanCommNo : 0);
   if (options_.reconnect) {
     std::function<void(const std::string&)> events;
-    if (options_.format == TagFormat::Jsonl && !options_.json)
-      events = [this](const std::string& line) { Print(out_, line); };
+    if (jsonl || feed.Active()) events = [&feed](const std::string& line) { feed.ReaderEvent(line); };
     reconnector.emplace(ctx_, static_cast<std::uint32_t>(options_.silence * 1000.0),
                         PlaceName(settings_.ScanCommNo), PortDeviceName(settings_.ScanCommNo),
                         err_, events, done);
@@ -653,6 +662,7 @@ int Session::ReadTags() {
       cancel();
     }
     if (reconnector && reconnector->Polled(poll)) cancel();
+    feed.Polled();
   });
   ctx_.events = &events;
   const auto read_round = [&] {
@@ -670,15 +680,21 @@ int Session::ReadTags() {
   }
   ctx_.events = nullptr;
   on_pass_ = nullptr;
+  feed.End();
+  std::string publishing;
+  if (const int failed = feed.Failed(publishing)) {
+    return Finish({{"command", "read-tags"}}, failed, publishing);
+  }
 
   json doc = {{"command", "read-tags"}};
   int code = ExitCodeOf(result);
   if (settings_.ScanCommNo > 0) doc.update(PlaceJson());
   if (code == kExitDone || result.port_lost) {
-    std::string summary = log.Summary();
-    summary.pop_back();  // Print ends the line
+    std::string summary = log.Summary() + feed.Summary();
+    if (summary.back() == '\n') summary.pop_back();  // Print ends the line
     Print(err_, "qm880ctl: read-tags: " + summary);
     doc.update(log.Json());
+    feed.AddTo(doc);
     doc["port_lost"] = result.port_lost;
     std::string failure;
     if (result.port_lost) {

@@ -85,7 +85,12 @@ bool TagLog::Poll(const TagPoll& poll, WallTime time) {
     ++seen->second->count;
     seen->second->last = time;
   }
-  if (unique_ && !first) return true;
+  const bool shown = !unique_ || first;
+  if (on_read && !on_read({{"time", IsoTime(read.time)}, {"tag", read.tag}, {"value", read.value}},
+                          shown)) {
+    return true;
+  }
+  if (!shown) return true;
   ++lines_count_;
   if (!lines_) {
     reads_.push_back(read);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <list>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <unordered_map>
@@ -35,6 +36,9 @@ class TagLog {
   // Notes one poll heard at `time`. False when its line could not be written (the
   // program reading the output has gone).
   bool Poll(const TagPoll& poll, WallTime time);
+  // Told of each tag read as the JSON object of its jsonl line, and whether it gets a
+  // line (--unique); false keeps its line out.
+  std::function<bool(const nlohmann::json& read, bool shown)> on_read;
   // Lines written (or kept) so far.
   long Lines() const { return lines_count_; }
   long Polls() const { return polls_; }

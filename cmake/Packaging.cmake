@@ -57,6 +57,12 @@ endif()
 # Tag reading from one converter as a service; installed, not enabled.
 if(NOT WIN32)
   install(FILES packaging/qm880-read-tags@.service DESTINATION lib/systemd/system)
+  # The same, published to an MQTT broker named in a configuration file of /etc, a
+  # conffile (the administrator's edits survive upgrades), installed commented out.
+  install(FILES packaging/qm880-mqtt-tags@.service DESTINATION lib/systemd/system)
+  install(FILES packaging/qm880-mqtt.conf DESTINATION /etc/kelta)
+  file(WRITE ${CMAKE_BINARY_DIR}/conffiles "/etc/kelta/qm880-mqtt.conf\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/conffiles)
 endif()
 # Named after the package, where Debian looks for a package's documents; the README's
 # links to docs/ keep working there.
@@ -83,7 +89,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION "utils")
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libicu72, libasound2, libc6, libstdc++6, fonts-liberation2, fonts-wqy-microhei")
+    "libqt6widgets6 (>= 6.2), libqt6gui6 (>= 6.2), libqt6core6 (>= 6.2), qt6-qpa-plugins, libicu72, libasound2, libmosquitto1, libsqlite3-0, libc6, libstdc++6, fonts-liberation2, fonts-wqy-microhei")
 # CPack indents the lines of the long description itself.
 # Lines of at most 79 characters, as Debian wants them once indented.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
