@@ -17,5 +17,9 @@ set(CMAKE_IGNORE_PATH /usr/lib/x86_64-linux-gnu /lib/x86_64-linux-gnu)
 # pkg-config reads arm64's .pc files and the architecture-independent ones.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)
 set(ENV{PKG_CONFIG_PATH} "")
-# Tests run under qemu-user (qemu-user-static), with arm64's loader and libraries.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static -L /usr/aarch64-linux-gnu)
+# Tests run under qemu-user (qemu-user-static) with the multiarch arm64 C library
+# (libc6:arm64, which the :arm64 development packages bring, its loader in /lib): the
+# one those libraries were built against. Not with -L /usr/aarch64-linux-gnu, the cross
+# tool chain's copy of it, an older build, under which a program hangs in its first
+# pthread_create.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64-static)
