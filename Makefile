@@ -1,5 +1,6 @@
 # The front door. `make demo` and `make test` install what is missing, build and run.
 .PHONY: all deps build demo test test-native test-windows windows package-windows test-asan \
+	arm64 test-arm64 package-arm64 \
 	bench figures fuzz fuzz-ci package package-check install clean
 
 all: build
@@ -29,6 +30,9 @@ test: deps
 	cmake --preset windows-cross
 	cmake --build --preset windows-cross
 	ctest --preset windows-cross
+	cmake --preset arm64
+	nice cmake --build --preset arm64
+	ctest --preset arm64
 
 test-native: deps
 	cmake --preset default
@@ -55,6 +59,15 @@ windows package-windows: deps
 	cd build/windows && cpack
 	cd build/windows/packages && sha256sum *-setup.exe *.zip | tee SHA256SUMS
 
+# The command line, the simulator and their tests for arm64 (Debian's cross tool chain);
+# the tests run under qemu-user.
+arm64: deps
+	cmake --preset arm64
+	nice cmake --build --preset arm64
+
+test-arm64: arm64
+	ctest --preset arm64
+
 test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan
@@ -77,19 +90,30 @@ fuzz-ci:
 	@KELTA_NO_WINDOWS=1 scripts/install-deps clang libclang-rt-14-dev
 	scripts/fuzz --ci
 
-# The Debian package: the programs and what else it carries (not the tests), its checksum
-# in build/default/packages/SHA256SUMS.
+# The Debian packages: kelta-reader-config-cli and kelta-reader-config for amd64, and
+# kelta-reader-config-cli for arm64, with the programs and what else they carry (not the
+# tests); their checksums in build/default/packages/SHA256SUMS and
+# build/arm64/packages/SHA256SUMS.
 package: deps
 	cmake --preset default
 	cmake --build --preset default --target package-contents
 	rm -rf build/default/packages
 	cd build/default && cpack -G DEB
 	cd build/default/packages && sha256sum *.deb | tee SHA256SUMS
+	$(MAKE) package-arm64
 
-# Debian's checker on the package: no error and no warning may stand.
+package-arm64: deps
+	cmake --preset arm64
+	nice cmake --build --preset arm64 --target package-contents
+	rm -rf build/arm64/packages
+	cd build/arm64 && cpack -G DEB
+	cd build/arm64/packages && sha256sum *.deb | tee SHA256SUMS
+
+# Debian's checker on the packages: no error and no warning may stand.
 package-check: package
 	@scripts/install-deps lintian
-	scripts/check-package build/default/packages/kelta-reader-config_*_amd64.deb
+	for deb in build/default/packages/*.deb build/arm64/packages/*.deb; do \
+	  scripts/check-package $$deb || exit 1; done
 
 install: build
 	cmake --install build/default

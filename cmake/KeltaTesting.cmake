@@ -1,10 +1,10 @@
 # kelta_add_gtest(target [LABELS ...]): registers a GoogleTest program with ctest.
-# Natively every test case is a ctest test of its own. Cross-compiled, the whole program
-# is one ctest test, run under the emulator (Wine): one Wine start per program instead
-# of one per test case.
+# Natively, and in the arm64 build under qemu-user, every test case is a ctest test of its
+# own. Cross-compiled for Windows, the whole program is one ctest test, run under Wine:
+# one Wine start per program instead of one per test case.
 set(KELTA_WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/wine-run)
 
-if(CMAKE_CROSSCOMPILING)
+if(WIN32)
   # A fresh Wine prefix takes some seconds to make: one setup test makes it and starts
   # Wine before any program runs, so that no test pays for it against its own time limit;
   # one cleanup test ends Wine after the last.
@@ -54,7 +54,7 @@ endif()
 
 function(kelta_add_gtest target)
   cmake_parse_arguments(arg "" "" "LABELS" ${ARGN})
-  if(CMAKE_CROSSCOMPILING)
+  if(WIN32)
     add_test(NAME ${target} COMMAND ${target} --gtest_color=no)
     set_tests_properties(${target} PROPERTIES LABELS "windows;${arg_LABELS}" TIMEOUT 300
       FIXTURES_REQUIRED wine_prefix ENVIRONMENT KELTA_WINE_ENV=${KELTA_WINE_ENV})
