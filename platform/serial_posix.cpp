@@ -50,7 +50,6 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +57,7 @@
 #include <vector>
 
 #include "platform/config_dir.h"
+#include "platform/device_identity.h"
 #include "platform/port_info.h"
 #include "platform/port_mode.h"
 #include "platform/port_names.h"
@@ -508,10 +508,10 @@ OpenError OpenErrorOf(int system_code) {
 }
 
 int PortNumberOfDevice(const std::string& device) {
-  std::error_code ec;
+  const std::string identity = DeviceIdentity(device);
+  if (identity.empty()) return 0;
   for (int number = 1; number <= 16; ++number) {
-    const std::string name = PortDeviceName(number);
-    if (!name.empty() && std::filesystem::equivalent(name, device, ec)) return number;
+    if (DeviceIdentity(PortDeviceName(number)) == identity) return number;
   }
   return 0;
 }
