@@ -20,9 +20,10 @@
 // in the last mode tried.
 //
 // Ports in use: the system's console, and a device another process has open (as far as
-// /proc shows this user), are not opened at all (OpenFailure::InUse). A Windows port is
-// exclusive anyway; here, opening one under a getty or a terminal program would write the
-// probe frames into its session.
+// /proc shows this user), are not opened at all (OpenFailure::InUse); the holders are
+// looked at again once the port is claimed, and a port someone opened meanwhile is closed
+// and passed over the same way. A Windows port is exclusive anyway; here, opening one
+// under a getty or a terminal program would write the probe frames into its session.
 //
 // Latency: a USB converter's driver is asked for low latency at open (ASYNC_LOW_LATENCY)
 // and its old flags are put back at close; a driver without the flags (a pty) is left as it
@@ -220,18 +221,21 @@ void SleepUntil(const timespec& deadline) {
 // closed, a driver that failed.
 bool LostError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
-// Why the port behind `device` is left alone, empty when it is not: it is the kernel's
-// console, or another process has it open (of those this user can see).
-std::string UserOf(const std::string& device) {
-  if (IsSystemConsole(device)) return "the system's console";
-  const std::vector<PortHolder> holders = PortHolders(device);
-  if (holders.empty()) return {};
+std::string HeldBy(const std::vector<PortHolder>& holders) {
   std::string text = holders.size() == 1 ? "held by process " : "held by processes ";
   for (std::size_t i = 0; i < holders.size(); ++i) {
     if (i > 0) text += ", ";
     text += std::to_string(holders[i].pid) + " (" + holders[i].name + ")";
   }
   return text;
+}
+
+// Why the port behind `device` is left alone, empty when it is not: it is the kernel's
+// console, or another process has it open (of those this user can see).
+std::string UserOf(const std::string& device) {
+  if (IsSystemConsole(device)) return "the system's console";
+  const std::vector<PortHolder> holders = CheckHolders(device).holders;
+  return holders.empty() ? std::string() : HeldBy(holders);
 }
 
 // A write that makes no progress for this long has failed: a serial line without flow
@@ -276,6 +280,14 @@ class PosixSerialDevice final : public SerialDevice {
       const int error = errno;
       ::close(fd);
       return Failed(error);
+    }
+    // Another program may have opened it between the look at the holders and the claim;
+    // from the claim on, nobody else can.
+    if (const std::vector<PortHolder> late = RecheckHolders(name).holders; !late.empty()) {
+      ioctl(fd, TIOCNXCL);
+      ::close(fd);
+      last_open_error_ = {OpenFailure::InUse, 0, HeldBy(late)};
+      return kInvalidPortHandle;
     }
     last_open_error_ = {};
     Handle& h = handles_[fd];
