@@ -54,9 +54,10 @@ std::vector<PortInfo> DescribePorts(const std::vector<int>& numbers);
 // A device given by name (or the device of a port number).
 PortInfo DescribeDevice(const std::string& device);
 
-// While one lives, the holders of ports are read once (Linux: /proc) for a whole walk or
-// command, instead of at each open; an open looks again after its exclusive claim only at
-// the processes that changed since. The first makes a fresh start; they may nest.
+// While one lives, the holders of ports are read whole once (Linux: /proc) for a whole
+// walk or command, instead of at each open; each look after that (before an open, and
+// after its exclusive claim) reads again only the processes that changed. The first makes
+// a fresh start; they may nest.
 class HolderScope {
  public:
   HolderScope();

@@ -292,7 +292,11 @@ HolderScope::~HolderScope() {
 HolderCheck CheckHolders(const std::string& device) {
   SharedHolders& shared = Shared();
   const std::lock_guard lock(shared.mutex);
-  if (!shared.table || shared.scopes == 0) shared.table.emplace();
+  if (!shared.table || shared.scopes == 0) {
+    shared.table.emplace();
+  } else {
+    shared.table->LookAgain();  // a holder may have gone since
+  }
   return {shared.table->Of(device), shared.table->Complete()};
 }
 

@@ -292,9 +292,9 @@ TEST_P(ConsoleLeftAlone, GetsNoFrame) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cli, ConsoleLeftAlone,
-    testing::Values(ConsoleCase{"NamedDevice", {"--explain", "--device", "PTY", "scan"}, 4},
-                    ConsoleCase{"WalkInOrder", {"--explain", "scan"}, 3},
-                    ConsoleCase{"WalkAtOnce", {"--explain", "scan", "--every"}, 3}),
+    testing::Values(ConsoleCase{"NamedDevice", {"--device", "PTY", "scan", "--explain"}, 4},
+                    ConsoleCase{"WalkInOrder", {"scan", "--explain"}, 3},
+                    ConsoleCase{"WalkAtOnce", {"scan", "--every", "--explain"}, 3}),
     [](const testing::TestParamInfo<ConsoleCase>& p) { return std::string(p.param.name); });
 
 }  // namespace

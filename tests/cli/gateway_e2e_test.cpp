@@ -153,14 +153,14 @@ TEST_P(DeviceNames, OneDeviceIsOnePortAndPlainScanStopsAtTheReader) {
   std::string args = c.args;
   if (const auto at = args.find("PTY"); at != std::string::npos) args.replace(at, 3, pty);
 
-  const Output o = Run("--json --explain " + args);
+  const Output o = Run("--json " + args + " --explain");
 
   ASSERT_EQ(o.code, 0) << o.out;
   const nlohmann::json doc = nlohmann::json::parse(o.out);
   const nlohmann::json ports = doc.is_array() ? doc : doc["explain"];
   const bool every = doc.is_array();
   int readers = every ? 0 : 1, same = 0;
-  nlohmann::json port = doc.value("port", nlohmann::json());
+  nlohmann::json port = every ? nlohmann::json() : doc["port"];
   for (const auto& p : ports) {
     if (p.value("found", false)) ++readers, port = p["port"];
     same += p.value("same_device_as", 0) == 2 && p["port"] == 4 ? 1 : 0;
