@@ -135,9 +135,9 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   AddCommand(app, "ports", "COM1 to COM16: the device each maps to and its state");
 
   CLI::App* scan = AddCommand(app, "scan",
-                              "find the reader: the stored place first, then the "
-                              "walk over COM1 to COM16, one port after another up to the reader (only the given port with "
-                              "--port/--device); stores the place found");
+                              "find the reader: the stored place first, then the walk over "
+                              "COM1 to COM16 one port after another, up to the reader (only "
+                              "the given port with --port/--device); stores the place found");
   scan->add_flag("--all-modes", o.all_modes,
                  "try all twelve port modes on each port, not only the stored one");
   scan->add_flag("--every", o.every,

@@ -365,8 +365,9 @@ void Session::Explain(const ScanReport& report, json& doc) const {
     ports.push_back(port);
   }
   for (const auto& [number, first] : same_device_) {
-    const bool walked = std::any_of(report.Ports().begin(), report.Ports().end(),
-                                    [first](const ScanReport::Port& p) { return p.number == first; });
+    const bool walked =
+        std::any_of(report.Ports().begin(), report.Ports().end(),
+                    [first](const ScanReport::Port& p) { return p.number == first; });
     if (!walked) continue;
     ports.push_back({{"port", number},
                      {"device", PortDeviceName(number)},

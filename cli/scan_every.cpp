@@ -215,7 +215,8 @@ int ScanEvery(const CliOptions& options, std::FILE* out, std::FILE* err) {
                       {"found", false},
                       {"same_device_as", first},
                       {"explain", {{"opened", false}}}});
-      if (!options.json) Print(out, Column(port_name(port), 6) + Column(PortDeviceName(port), 24) + line);
+      if (!options.json)
+        Print(out, Column(port_name(port), 6) + Column(PortDeviceName(port), 24) + line);
     }
     if (!HoldersKnown()) {
       // Only on standard error: the list keeps its shape.

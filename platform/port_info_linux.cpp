@@ -73,8 +73,8 @@ class HolderTable {
     const std::set<long> locking = Locking(lock);
     for (const auto& [pid, process] : processes_) {
       if (!process.devices.contains(*number)) continue;
-      holders.push_back({pid, FirstLine("/proc/" + std::to_string(pid) + "/comm"),
-                         locking.contains(pid)});
+      holders.push_back(
+          {pid, FirstLine("/proc/" + std::to_string(pid) + "/comm"), locking.contains(pid)});
     }
     return holders;
   }

@@ -66,8 +66,8 @@ int OpenDescriptors(pid_t pid) {
 }
 
 double WalkMs() {
-  std::vector<std::string> args = {KELTA_QM880CTL, "--no-store", "--port", "1", "scan",
-                                    "--all-modes"};
+  std::vector<std::string> args = {KELTA_QM880CTL, "--no-store", "--port", "1",
+                                   "scan",         "--all-modes"};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -272,8 +272,8 @@ TEST_P(ConsoleLeftAlone, GetsNoFrame) {
   const std::string pty = ptsname(master);
   struct stat st {};
   ASSERT_EQ(stat(pty.c_str(), &st), 0);
-  std::ofstream(home_ / "consoles") << "ttyX -W- (EC p a) " << major(st.st_rdev) << ":"
-                                    << minor(st.st_rdev) << "\n";
+  std::ofstream(home_ / "consoles")
+      << "ttyX -W- (EC p a) " << major(st.st_rdev) << ":" << minor(st.st_rdev) << "\n";
   SetConsoleListFile((home_ / "consoles").string());
   LinkOtherPortsToNothing(kPort);
   LinkPort(kPort, pty);

@@ -203,6 +203,36 @@ int Count(const std::vector<std::string>& lines, const std::string& text) {
   }));
 }
 
+// Ctrl+C during scan --every: the array a finished run gives, with the reader found so
+// far (a silent port is still being walked), nothing stored, exit code 130.
+TEST_F(Gateway, AnInterruptedScanEveryListsWhatItFound) {
+  StartSim(4, {"--mode", "0", "--log", (home_ / "sim.log").string()});
+  OtherDevice silent;
+  LinkPort(9, silent.Name());
+  const fs::path out = home_ / "out";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
+      _exit(97);
+    }
+    execl(KELTA_QM880CTL, KELTA_QM880CTL, "--json", "scan", "--every", "--all-modes", nullptr);
+    _exit(98);
+  }
+  ASSERT_TRUE(AwaitLines(home_ / "sim.log", [](const auto& l) { return Count(l, "A00V") > 0; }));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  std::string text;
+  for (const std::string& line : LinesOf(out)) text += line;
+  const nlohmann::json list = nlohmann::json::parse(text);
+  ASSERT_EQ(list.size(), 1u) << text;
+  EXPECT_EQ(list[0]["port"], 4);
+  EXPECT_EQ(list[0]["stored"], false);
+  EXPECT_EQ(Stored().ScanCommNo, 0);
+}
+
 // The simulator killed (a converter pulled out) and started again on the same link while
 // tags are read: reading goes on, the loss and the return as events in order among the tag
 // lines, none lost or doubled, and Ctrl+C ends it with the summary.
