@@ -135,13 +135,14 @@ void Define(CLI::App& app, CliOptions& o, RawOptions& raw) {
   AddCommand(app, "ports", "COM1 to COM16: the device each maps to and its state");
 
   CLI::App* scan = AddCommand(app, "scan",
-                              "find the reader: the stored place first, then the "
-                              "walk over COM1 to COM16 (only the given port with "
-                              "--port/--device); stores the place found");
+                              "find the reader: the stored place first, then the walk over "
+                              "COM1 to COM16 one port after another, up to the reader (only "
+                              "the given port with --port/--device); stores the place found");
   scan->add_flag("--all-modes", o.all_modes,
                  "try all twelve port modes on each port, not only the stored one");
   scan->add_flag("--every", o.every,
                  "every reader at once: all ports (and each --device) walked at the same time, "
+                 "so every port that opens gets probe frames, even after a reader is found; "
                  "one line per reader found; the place is stored only when exactly one "
                  "answers");
   scan->add_flag("--explain", o.explain,
@@ -496,6 +497,10 @@ std::optional<int> ParseCommandLine(int argc, const char* const* argv, CliOption
   if (options.json && options.reconnect) {
     err << kProgram << ": --json keeps every read until reading ends; with --reconnect use "
         << "--format jsonl\n";
+    return kExitUsage;
+  }
+  if (options.every && !raw.port.empty()) {
+    err << kProgram << ": --port: scan --every walks every port; give --device for others\n";
     return kExitUsage;
   }
   if (!options.devices.empty()) options.device = options.devices.front();

@@ -1,6 +1,7 @@
 #include "cli/commands.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -21,6 +22,7 @@
 #include "link/reader_link.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
+#include "platform/device_identity.h"
 #include "platform/interrupt.h"
 #include "platform/port_info.h"
 #include "platform/port_names.h"
@@ -180,6 +182,8 @@ class Session final : public EventPump {
   bool changing_ = false;
   ChangeWatch change_watch_{changing_};
   bool system_device_;  // the system's own ports, not a line given in their place
+  // Ports the walk passed over, each with the lower one that leads to the same device.
+  std::map<int, int> same_device_;
 };
 
 // The port number --port or --device name, 0 when neither does. A device that is none of
@@ -297,7 +301,8 @@ int Session::CutShort() {
   port_.ClosePort();
   json doc = {{"command", options_.command}, {"message", view_.Text(Ctl::pnMsg)}};
   if (options_.command == "scan" || options_.command == "info") {
-    // The ports and modes tried so far.
+    // As a finished scan's document, with the ports and modes tried so far.
+    doc.update({{"found", false}, {"ready", false}, {"port_lost", false}});
     if (options_.json || options_.explain) Explain(report_, doc);
   } else {
     doc["accepted"] = false;
@@ -363,7 +368,26 @@ void Session::Explain(const ScanReport& report, json& doc) const {
     port["modes"] = modes;
     ports.push_back(port);
   }
+  for (const auto& [number, first] : same_device_) {
+    const bool walked =
+        std::any_of(report.Ports().begin(), report.Ports().end(),
+                    [first](const ScanReport::Port& p) { return p.number == first; });
+    if (!walked) continue;
+    ports.push_back({{"port", number},
+                     {"device", PortDeviceName(number)},
+                     {"opened", false},
+                     {"same_device_as", first},
+                     {"modes", json::array()}});
+    if (!options_.json) {
+      Print(out_, PlaceName(number) + ": the same device as COM" + std::to_string(first) +
+                      "; walked there");
+    }
+  }
   doc["explain"] = ports;
+  if (!HoldersKnown()) {
+    doc["holders_known"] = false;
+    if (!options_.json) Print(out_, std::string("holders unknown: ") + kHoldersUnknown);
+  }
 }
 
 int Session::ReportScan(const ScanResult& result, const ScanReport& report, bool walked) {
@@ -445,13 +469,16 @@ int Session::Scan() {
   ctx_.events = &report_;
   ScanScope scope;
   if (named_port_ > 0) scope.first_port = scope.last_port = named_port_;
-  // More than one port: walked all at once, each on a link of its own.
-  // (Only on the system's ports: a line given in their place is walked in order.)
-  SystemLinks links(*this, options_.trace, err_);
-  if (named_port_ == 0 && system_device_) ctx_.links = &links;
+  // One port after another, as the window walks, stopping at the reader found: a port
+  // beyond it gets no frame. Each device is walked once, under its lowest number.
+  if (named_port_ == 0 && system_device_) {
+    std::vector<int> ports;
+    for (int port = scope.first_port; port <= scope.last_port; ++port) ports.push_back(port);
+    same_device_ = SameDevicePorts(ports);
+    for (const auto& [port, first] : same_device_) scope.passed_over.push_back(port);
+  }
   const ScanResult result = ScanReader(ctx_, scope);
   ctx_.events = nullptr;
-  ctx_.links = nullptr;
   return ReportScan(result, report_, true);
 }
 
@@ -797,6 +824,8 @@ int RunCommand(const CliOptions& options, std::FILE* out, std::FILE* err, Serial
                Clock& clock) {
   if (options.command == "ports") return Ports(options, out);
   CatchInterrupts();
+  // Who else has a port open is read once for the whole command.
+  const HolderScope holders;
   if (options.command == "scan" && options.every) return ScanEvery(options, out, err);
   if (options.command == "commission") return Commission(options, out, err, device, clock);
   Session session(options, out, err, device, clock);

@@ -11,14 +11,14 @@ constexpr char kFrameEnd = 0x0D;
 }  // namespace
 
 void LineTrace::Put(const std::string& line) {
-  std::fputs(line.c_str(), out_);
-  std::fputc('\n', out_);
+  const std::string whole = line + "\n";
+  std::fwrite(whole.data(), 1, whole.size(), out_);
   std::fflush(out_);
 }
 
 void LineTrace::FlushReceived(const char* note) {
   if (received_.empty()) return;
-  Put(TraceLine(received_at_, "<-", received_, note));
+  PutFrame(TraceLine(received_at_, "<-", received_, note));
   received_.clear();
 }
 
@@ -53,7 +53,7 @@ bool LineTrace::Write(PortHandleType handle, const std::uint8_t* data, int count
   sent_.append(reinterpret_cast<const char*>(data), static_cast<std::size_t>(count));
   const bool written = device_.Write(handle, data, count);
   if (!sent_.empty() && sent_.back() == kFrameEnd) {
-    Put(TraceLine(sent_at_, "->", sent_, written ? "" : "write failed"));
+    PutFrame(TraceLine(sent_at_, "->", sent_, written ? "" : "write failed"));
     sent_.clear();
   }
   return written;

@@ -13,8 +13,9 @@ namespace kelta::cli {
 
 class LineTrace final : public SerialDevice {
  public:
-  LineTrace(SerialDevice& device, Clock& clock, std::FILE* out)
-      : device_(device), clock_(clock), out_(out), start_(clock.Ticks()) {}
+  // `name_port`: each frame line begins with its port, for traces of several ports at once.
+  LineTrace(SerialDevice& device, Clock& clock, std::FILE* out, bool name_port = false)
+      : device_(device), clock_(clock), out_(out), start_(clock.Ticks()), name_port_(name_port) {}
 
   PortHandleType Open(int number) override;
   bool GetTimeouts(PortHandleType handle, CommTimeouts& timeouts) override {
@@ -32,7 +33,9 @@ class LineTrace final : public SerialDevice {
 
  private:
   std::uint32_t Now() { return clock_.Ticks() - start_; }
+  // One call, so that the lines of links on other threads never break into it.
   void Put(const std::string& line);
+  void PutFrame(const std::string& line) { Put(name_port_ ? port_ + " " + line : line); }
   // Writes what was received and not yet written, with `note` when it is not a whole frame.
   void FlushReceived(const char* note);
 
@@ -40,6 +43,7 @@ class LineTrace final : public SerialDevice {
   Clock& clock_;
   std::FILE* out_;
   std::uint32_t start_;
+  bool name_port_;
   std::string port_;
   std::string sent_;
   std::uint32_t sent_at_ = 0;

@@ -1,6 +1,8 @@
 #include "cli/scan_every.h"
 
 #include <algorithm>
+#include <exception>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -9,7 +11,9 @@
 #include "cli/scan_report.h"
 #include "link/command_set.h"
 #include "link/serial_port.h"
+#include "platform/device_identity.h"
 #include "platform/interrupt.h"
+#include "platform/port_info.h"
 #include "platform/serial_device.h"
 #include "platform/settings_store.h"
 #include "reader/outcome.h"
@@ -28,7 +32,7 @@ class SystemLink final : public OwnLink {
  public:
   SystemLink(EventPump& pump, bool trace, std::FILE* err)
       : device_(NewSystemSerialDevice()),
-        trace_(trace ? std::make_unique<LineTrace>(*device_, SystemClock(), err) : nullptr),
+        trace_(trace ? std::make_unique<LineTrace>(*device_, SystemClock(), err, true) : nullptr),
         port_(trace_ ? static_cast<SerialDevice&>(*trace_) : *device_, SystemClock()),
         link_(port_, SystemClock(), pump) {}
   ~SystemLink() override { port_.ClosePort(); }
@@ -106,20 +110,26 @@ int ScanEvery(const CliOptions& options, std::FILE* out, std::FILE* err) {
   LoadSettings(*store, settings);
   if (options.mode_index) settings.ScanBaudRateNo = *options.mode_index;
 
-  WalkPlan plan;
-  plan.versions = true;
-  for (int port = 1; port <= 16; ++port) plan.ports.push_back(port);
+  std::vector<int> ports;
+  for (int port = 1; port <= 16; ++port) ports.push_back(port);
   int stand_in = kFirstStandIn;
   std::vector<int> stand_ins;
   for (const std::string& device : options.devices) {
     if (PortNumberOfDevice(device) > 0) continue;  // walked as its COM number already
     SetPortDevice(stand_in, device);
     stand_ins.push_back(stand_in);
-    plan.ports.push_back(stand_in--);
+    ports.push_back(stand_in--);
   }
   const auto is_stand_in = [&](int port) {
     return std::find(stand_ins.begin(), stand_ins.end(), port) != stand_ins.end();
   };
+  // Each device once, under the first name that leads to it.
+  const std::map<int, int> same = SameDevicePorts(ports);
+  WalkPlan plan;
+  plan.versions = true;
+  for (const int port : ports) {
+    if (!same.contains(port)) plan.ports.push_back(port);
+  }
   if (options.all_modes) {
     for (int m = 0; m < static_cast<int>(kBaudRateTable.size()); ++m) plan.modes.push_back(m);
   } else {
@@ -131,22 +141,32 @@ int ScanEvery(const CliOptions& options, std::FILE* out, std::FILE* err) {
 
   InterruptPump pump;
   SystemLinks links(pump, options.trace, err);
-  std::vector<PortFinding> findings;
-  try {
-    findings = WalkPortsAtOnce(links, plan);
-  } catch (const EveryInterrupted&) {
-    if (options.json) Print(out, json{{"command", "scan"}, {"interrupted", true}}.dump());
-    Print(err, "qm880ctl: interrupted; the ports are closed");
-    return kExitInterrupted;
+  std::exception_ptr error;
+  const std::vector<PortFinding> findings = WalkPortsAtOnce(links, plan, &error);
+  std::string failure;
+  int failed_code = kExitDone;
+  if (error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const EveryInterrupted&) {
+      failure = "interrupted; the ports are closed";
+      failed_code = kExitInterrupted;
+    } catch (const std::exception& e) {
+      failure = std::string("the walk could not go on: ") + e.what() +
+                "; the ports walked so far are closed";
+      failed_code = kExitInternal;
+    }
   }
 
-  const PortFinding* only = OnlyFound(findings);
+  // A place is stored only from a walk that ended.
+  const PortFinding* only = error ? nullptr : OnlyFound(findings);
   const bool store_it = only != nullptr && !options.no_store && !is_stand_in(only->port);
+  SaveResult saved;
   if (store_it) {
     settings.ScanCommNo = only->port;
     settings.ScanBaudRateNo = only->mode_index;
     settings.ScanBaudRate = kBaudRateTable[static_cast<std::size_t>(only->mode_index)];
-    SaveScanSettings(*store, settings);
+    saved = SaveScanSettings(*store, settings);
   }
 
   json list = json::array();
@@ -155,10 +175,13 @@ int ScanEvery(const CliOptions& options, std::FILE* out, std::FILE* err) {
     Print(out, Column("PORT", 6) + Column("DEVICE", 24) + Column("MODE", 13) + Column("SERIAL", 8) +
                    Column("ID", 2) + "VERSION");
   }
+  const auto port_name = [&](int port) {
+    return is_stand_in(port) ? std::string("-") : "COM" + std::to_string(port);
+  };
   for (const PortFinding& f : findings) {
     if (!f.found && !options.explain) continue;
     const std::string device = PortDeviceName(f.port);
-    const std::string port = is_stand_in(f.port) ? "-" : "COM" + std::to_string(f.port);
+    const std::string port = port_name(f.port);
     json entry = {{"port", is_stand_in(f.port) ? json(nullptr) : json(f.port)},
                   {"device", device},
                   {"found", f.found}};
@@ -170,7 +193,8 @@ int ScanEvery(const CliOptions& options, std::FILE* out, std::FILE* err) {
                     {"serial", ReplyDisplay(f.serial)},
                     {"id", ReplyDisplay(f.id)},
                     {"version", f.ready ? json(ReplyDisplay(f.version)) : json(nullptr)},
-                    {"stored", store_it && &f == only}});
+                    {"stored", store_it && &f == only && saved.stored}});
+      if (store_it && &f == only && !saved.stored) entry["store_error"] = saved.error;
       if (!options.json) {
         Print(out, Column(port, 6) + Column(device, 24) + Column(mode, 13) +
                        Column(ReplyDisplay(f.serial), 8) + Column(ReplyDisplay(f.id), 2) +
@@ -183,22 +207,44 @@ int ScanEvery(const CliOptions& options, std::FILE* out, std::FILE* err) {
     }
     list.push_back(entry);
   }
+  if (options.explain) {
+    for (const auto& [port, first] : same) {
+      const std::string line = "the same device as " + port_name(first) + "; walked there";
+      list.push_back({{"port", is_stand_in(port) ? json(nullptr) : json(port)},
+                      {"device", PortDeviceName(port)},
+                      {"found", false},
+                      {"same_device_as", first},
+                      {"explain", {{"opened", false}}}});
+      if (!options.json)
+        Print(out, Column(port_name(port), 6) + Column(PortDeviceName(port), 24) + line);
+    }
+    if (!HoldersKnown()) {
+      // Only on standard error: the list keeps its shape.
+      Print(err, "qm880ctl: holders unknown: " + std::string(kHoldersUnknown));
+    }
+  }
   if (options.json) Print(out, list.dump(-1, ' ', false, json::error_handler_t::replace));
 
+  if (error) {
+    Print(err, "qm880ctl: " + failure);
+    return failed_code;
+  }
   if (found == 0) {
     Print(err, "qm880ctl: no reader answered on any port" +
                    std::string(options.explain ? "" : "; --explain tells why port by port"));
     return kExitNoReader;
   }
-  if (!options.json) {
-    if (store_it) {
-      Print(err, "qm880ctl: stored COM" + std::to_string(only->port) + ", " +
-                     settings.ScanBaudRate + " as the reader's place");
-    } else if (only == nullptr) {
-      Print(err, "qm880ctl: " + std::to_string(found) +
-                     " readers found; nothing stored (a place is stored only when one reader "
-                     "answers)");
+  if (store_it) {
+    if (!options.json) {
+      Print(err, "qm880ctl: " + (saved.stored ? "stored COM" + std::to_string(only->port) + ", " +
+                                                    settings.ScanBaudRate + " as the reader's place"
+                                              : "not stored: " + saved.error));
     }
+    if (!saved.stored) return kExitNotStored;
+  } else if (only == nullptr && !options.json) {
+    Print(err, "qm880ctl: " + std::to_string(found) +
+                   " readers found; nothing stored (a place is stored only when one reader "
+                   "answers)");
   }
   return kExitDone;
 }

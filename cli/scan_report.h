@@ -47,6 +47,11 @@ class ScanReport final : public ReaderEvents {
   std::vector<Port> ports_;
 };
 
+// What --explain says when the holders of ports could not all be seen.
+inline constexpr const char* kHoldersUnknown =
+    "/proc does not show every process here (hidepid, or another user's descriptors), so a "
+    "port another program has open may have been opened";
+
 // "4242 (qm880-config), 4243 (cat)".
 std::string HoldersText(const std::vector<PortHolder>& holders);
 // Why `device` did not open, and what to do about it, in one line.

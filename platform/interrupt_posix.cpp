@@ -1,5 +1,6 @@
 #include <signal.h>
 
+#include <atomic>
 #include <csignal>
 
 #include "platform/interrupt.h"
@@ -8,7 +9,9 @@ namespace kelta {
 
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+// Set by the handler, read by the threads of a walk: a lock-free atomic is safe for both.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void Handle(int signal_number, void (*handler)(int)) {
   struct sigaction action {};
@@ -23,7 +26,7 @@ void Handle(int signal_number, void (*handler)(int)) {
 }
 
 void OnSignal(int) {
-  g_interrupted = 1;
+  g_interrupted.store(true);
   // The next one ends the program at once, for a user whose program does not end.
   Handle(SIGINT, SIG_DFL);
   Handle(SIGTERM, SIG_DFL);
@@ -32,12 +35,12 @@ void OnSignal(int) {
 }  // namespace
 
 void CatchInterrupts() {
-  g_interrupted = 0;
+  g_interrupted.store(false);
   Handle(SIGINT, OnSignal);
   Handle(SIGTERM, OnSignal);
   signal(SIGPIPE, SIG_IGN);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return g_interrupted.load(); }
 
 }  // namespace kelta

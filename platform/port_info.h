@@ -54,11 +54,36 @@ std::vector<PortInfo> DescribePorts(const std::vector<int>& numbers);
 // A device given by name (or the device of a port number).
 PortInfo DescribeDevice(const std::string& device);
 
-// The other processes that have `device` open, as far as this user can see them; none on
-// Windows, where an open port cannot be opened again anyway.
-std::vector<PortHolder> PortHolders(const std::string& device);
+// While one lives, the holders of ports are read whole once (Linux: /proc) for a whole
+// walk or command, instead of at each open; each look after that (before an open, and
+// after its exclusive claim) reads again only the processes that changed. The first makes
+// a fresh start; they may nest.
+class HolderScope {
+ public:
+  HolderScope();
+  ~HolderScope();
+  HolderScope(const HolderScope&) = delete;
+  HolderScope& operator=(const HolderScope&) = delete;
+};
+
+struct HolderCheck {
+  std::vector<PortHolder> holders;  // other processes that have the device open
+  bool known = true;                // false where others' processes cannot be seen
+};
+
+// The other processes that have `device` open, as far as this user can see them, before an
+// open; none on Windows, where an open port cannot be opened again anyway.
+HolderCheck CheckHolders(const std::string& device);
+// The same after this process has claimed `device`: a holder that came meanwhile.
+HolderCheck RecheckHolders(const std::string& device);
+// False once a look at the holders could not see every process (Linux: /proc mounted
+// with hidepid, or processes of other users whose descriptors cannot be read).
+bool HoldersKnown();
 
 // Whether `device` is a console of the kernel (Linux: listed in /proc/consoles).
 bool IsSystemConsole(const std::string& device);
+// The file that lists the kernel's consoles, instead of /proc/consoles (for tests); empty
+// gives /proc/consoles back.
+void SetConsoleListFile(const std::string& file);
 
 }  // namespace kelta

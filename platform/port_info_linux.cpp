@@ -1,15 +1,21 @@
 // Serial ports as Linux shows them: the device nodes, /proc for the processes that have
 // them open and for their locks, and sysfs for the USB converter behind a ttyUSB/ttyACM.
+#include <dirent.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 
@@ -36,57 +42,126 @@ std::string FirstLine(const fs::path& file) {
   return line;
 }
 
-// Who has which device open, read once from /proc: device path -> holders. A process of
-// another user whose descriptors cannot be read makes the picture incomplete.
-struct HolderIndex {
-  std::map<std::string, std::vector<PortHolder>> by_device;
-  bool complete = true;
+// The device number of a character device; nullopt for anything else.
+std::optional<dev_t> CharDevice(const std::string& path) {
+  struct stat st {};
+  if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return std::nullopt;
+  return st.st_rdev;
+}
 
-  explicit HolderIndex(const std::set<std::string>& devices) {
-    if (devices.empty()) return;
-    const std::string self = std::to_string(getpid());
-    std::error_code ec;
-    for (fs::directory_iterator proc("/proc", ec), end; !ec && proc != end; proc.increment(ec)) {
-      const std::string pid = proc->path().filename().string();
-      if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-      if (pid == self) continue;
-      std::error_code fd_ec;
-      fs::directory_iterator fds(proc->path() / "fd", fd_ec);
-      if (fd_ec) {
-        // Gone meanwhile, or another user's: only the first matters here.
-        if (fd_ec == std::errc::permission_denied) complete = false;
-        continue;
-      }
-      std::set<std::string> seen;
-      for (fs::directory_iterator end_fd; fds != end_fd; fds.increment(fd_ec)) {
-        if (fd_ec) break;
-        std::error_code link_ec;
-        const std::string target = fs::read_symlink(fds->path(), link_ec).string();
-        if (link_ec || !devices.contains(target) || !seen.insert(target).second) continue;
-        by_device[target].push_back({std::stol(pid), FirstLine(proc->path() / "comm"), false});
-      }
+bool AllDigits(const char* name) {
+  return name[0] != '\0' && std::strspn(name, "0123456789") == std::strlen(name);
+}
+
+// Who has which character device open, by device number (stat of each /proc/PID/fd/N, so
+// that every node and link of a device counts as that device). Read whole once; a second
+// look reads again only the processes that are new or whose number of descriptors changed
+// (the size of /proc/PID/fd, where the kernel gives it).
+class HolderTable {
+ public:
+  HolderTable() { Look(true); }
+
+  void LookAgain() { Look(false); }
+
+  bool Complete() const { return complete_; }
+
+  std::vector<PortHolder> Of(const std::string& device) const {
+    std::vector<PortHolder> holders;
+    const auto number = CharDevice(device);
+    if (!number) return holders;
+    const std::string lock = LockName(device);
+    const std::set<long> locking = Locking(lock);
+    for (const auto& [pid, process] : processes_) {
+      if (!process.devices.contains(*number)) continue;
+      holders.push_back(
+          {pid, FirstLine("/proc/" + std::to_string(pid) + "/comm"), locking.contains(pid)});
     }
-    MarkLocks();
+    return holders;
   }
 
-  // /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF": the holder of a lock
-  // on the file with that device (hexadecimal major:minor) and inode.
-  void MarkLocks() {
+ private:
+  struct Process {
+    std::size_t count = 0;  // its descriptors at the last look; 0 where the kernel says not
+    std::set<dev_t> devices;
+  };
+
+  void Look(bool whole) {
+    complete_ = true;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) {
+      complete_ = false;
+      processes_.clear();
+      return;
+    }
+    // /proc mounted with hidepid (a service's ProtectProc=invisible): only this user's
+    // processes are there, so the others' descriptors are unknown.
+    struct stat init {};
+    if (stat("/proc/1", &init) != 0) complete_ = false;
+    const long self = getpid();
+    std::map<long, Process> seen;
+    while (const dirent* entry = readdir(proc)) {
+      if (!AllDigits(entry->d_name)) continue;
+      const long pid = std::stol(entry->d_name);
+      if (pid == self) continue;
+      const std::string fd_dir = std::string("/proc/") + entry->d_name + "/fd";
+      struct stat dir {};
+      if (stat(fd_dir.c_str(), &dir) != 0) {
+        if (errno == EACCES) complete_ = false;  // another user's; one that is gone is no loss
+        continue;
+      }
+      const auto count = static_cast<std::size_t>(dir.st_size);
+      const auto known = processes_.find(pid);
+      if (!whole && count > 0 && known != processes_.end() && known->second.count == count) {
+        seen[pid] = std::move(known->second);
+        continue;
+      }
+      if (auto process = ReadProcess(fd_dir, count)) seen[pid] = std::move(*process);
+    }
+    closedir(proc);
+    processes_ = std::move(seen);
+  }
+
+  std::optional<Process> ReadProcess(const std::string& fd_dir, std::size_t count) {
+    const int dir_fd = open(fd_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir_fd < 0) {
+      if (errno == EACCES) complete_ = false;
+      return std::nullopt;
+    }
+    DIR* fds = fdopendir(dir_fd);
+    if (fds == nullptr) {
+      close(dir_fd);
+      return std::nullopt;
+    }
+    Process process;
+    process.count = count;
+    while (const dirent* fd = readdir(fds)) {
+      if (!AllDigits(fd->d_name)) continue;
+      struct stat st {};
+      if (fstatat(dir_fd, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode)) {
+        process.devices.insert(st.st_rdev);
+      }
+    }
+    closedir(fds);
+    return process;
+  }
+
+  // /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 00:05:87 0 EOF": the holders of a lock on
+  // the file with that device (hexadecimal major:minor) and inode.
+  static std::set<long> Locking(const std::string& lock) {
+    std::set<long> pids;
+    if (lock.empty()) return pids;
     std::ifstream locks("/proc/locks");
     std::string line;
     while (std::getline(locks, line)) {
       std::istringstream fields(line);
-      std::string number, kind, advisory, access, pid, file;
+      std::string number, kind, advisory, access, file;
+      long pid = 0;
       if (!(fields >> number >> kind)) continue;
       if (kind == "->") fields >> kind;  // a waiter
       if (!(fields >> advisory >> access >> pid >> file)) continue;
-      for (auto& [device, holders] : by_device) {
-        if (file != LockName(device)) continue;
-        for (PortHolder& holder : holders) {
-          if (std::to_string(holder.pid) == pid) holder.exclusive = true;
-        }
-      }
+      if (file == lock) pids.insert(pid);
     }
+    return pids;
   }
 
   static std::string LockName(const std::string& device) {
@@ -97,7 +172,23 @@ struct HolderIndex {
                   static_cast<unsigned long>(st.st_ino));
     return name;
   }
+
+  std::map<long, Process> processes_;
+  bool complete_ = true;
 };
+
+// The table of a walk or a command while a HolderScope lives; otherwise the one of the
+// last open, read afresh at each.
+struct SharedHolders {
+  std::mutex mutex;
+  int scopes = 0;
+  std::optional<HolderTable> table;
+};
+
+SharedHolders& Shared() {
+  static SharedHolders shared;
+  return shared;
+}
 
 // The USB device above a tty in sysfs, and its /dev/serial/by-id name.
 std::optional<UsbIdentity> UsbOf(const std::string& device) {
@@ -133,7 +224,7 @@ std::optional<UsbIdentity> UsbOf(const std::string& device) {
   return usb;
 }
 
-PortInfo Describe(const std::string& device, const HolderIndex& index) {
+PortInfo Describe(const std::string& device, const HolderTable& table) {
   PortInfo info;
   info.device = device;
   struct stat st {};
@@ -142,10 +233,8 @@ PortInfo Describe(const std::string& device, const HolderIndex& index) {
   info.accessible = access(device.c_str(), R_OK | W_OK) == 0;
   if (const group* g = getgrgid(st.st_gid)) info.group = g->gr_name;
   const std::string real = Canonical(device);
-  if (const auto it = index.by_device.find(real); it != index.by_device.end()) {
-    info.holders = it->second;
-  }
-  info.holders_known = index.complete;
+  info.holders = table.Of(device);
+  info.holders_known = table.Complete();
   for (const PortHolder& holder : info.holders) info.busy = info.busy || holder.exclusive;
   if (S_ISCHR(st.st_mode)) info.usb = UsbOf(real);
   return info;
@@ -175,42 +264,77 @@ std::vector<int> KnownPortNumbers() {
 }
 
 std::vector<PortInfo> DescribePorts(const std::vector<int>& numbers) {
-  std::vector<std::string> devices;
-  std::set<std::string> real;
-  for (const int number : numbers) {
-    devices.push_back(PortDeviceName(number));
-    if (const std::string c = Canonical(devices.back()); !c.empty()) real.insert(c);
-  }
-  const HolderIndex index(real);
+  const HolderTable table;
   std::vector<PortInfo> ports;
-  for (std::size_t i = 0; i < numbers.size(); ++i) {
-    PortInfo info = Describe(devices[i], index);
-    info.number = numbers[i];
-    info.linked = IsPortLink(numbers[i]);
+  for (const int number : numbers) {
+    PortInfo info = Describe(PortDeviceName(number), table);
+    info.number = number;
+    info.linked = IsPortLink(number);
     ports.push_back(std::move(info));
   }
   return ports;
 }
 
-PortInfo DescribeDevice(const std::string& device) {
-  std::set<std::string> real;
-  if (const std::string c = Canonical(device); !c.empty()) real.insert(c);
-  return Describe(device, HolderIndex(real));
+PortInfo DescribeDevice(const std::string& device) { return Describe(device, HolderTable()); }
+
+HolderScope::HolderScope() {
+  SharedHolders& shared = Shared();
+  const std::lock_guard lock(shared.mutex);
+  if (shared.scopes++ == 0) shared.table.reset();
 }
 
-std::vector<PortHolder> PortHolders(const std::string& device) {
-  const std::string real = Canonical(device);
-  if (real.empty()) return {};
-  HolderIndex index({real});
-  const auto it = index.by_device.find(real);
-  return it == index.by_device.end() ? std::vector<PortHolder>{} : it->second;
+HolderScope::~HolderScope() {
+  SharedHolders& shared = Shared();
+  const std::lock_guard lock(shared.mutex);
+  if (--shared.scopes == 0) shared.table.reset();
+}
+
+HolderCheck CheckHolders(const std::string& device) {
+  SharedHolders& shared = Shared();
+  const std::lock_guard lock(shared.mutex);
+  if (!shared.table || shared.scopes == 0) {
+    shared.table.emplace();
+  } else {
+    shared.table->LookAgain();  // a holder may have gone since
+  }
+  return {shared.table->Of(device), shared.table->Complete()};
+}
+
+HolderCheck RecheckHolders(const std::string& device) {
+  SharedHolders& shared = Shared();
+  const std::lock_guard lock(shared.mutex);
+  if (shared.table) {
+    shared.table->LookAgain();
+  } else {
+    shared.table.emplace();
+  }
+  return {shared.table->Of(device), shared.table->Complete()};
+}
+
+bool HoldersKnown() {
+  SharedHolders& shared = Shared();
+  const std::lock_guard lock(shared.mutex);
+  return !shared.table || shared.table->Complete();
+}
+
+namespace {
+
+std::string& ConsoleList() {
+  static std::string file = "/proc/consoles";
+  return file;
+}
+
+}  // namespace
+
+void SetConsoleListFile(const std::string& file) {
+  ConsoleList() = file.empty() ? "/proc/consoles" : file;
 }
 
 // /proc/consoles: "ttyS0  -W- (EC p a)    4:64": the name, flags, and the device number.
 bool IsSystemConsole(const std::string& device) {
   struct stat st {};
   if (stat(device.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  std::ifstream consoles("/proc/consoles");
+  std::ifstream consoles(ConsoleList());
   std::string line;
   while (std::getline(consoles, line)) {
     const std::size_t colon = line.rfind(':');

@@ -152,7 +152,12 @@ PortInfo DescribeDevice(const std::string& device) {
 }
 
 // A COM port opens only once: a holder shows as a refused open, not here.
-std::vector<PortHolder> PortHolders(const std::string&) { return {}; }
+HolderScope::HolderScope() = default;
+HolderScope::~HolderScope() = default;
+HolderCheck CheckHolders(const std::string&) { return {}; }
+HolderCheck RecheckHolders(const std::string&) { return {}; }
+bool HoldersKnown() { return true; }
+void SetConsoleListFile(const std::string&) {}
 
 bool IsSystemConsole(const std::string&) { return false; }
 

@@ -20,9 +20,10 @@
 // in the last mode tried.
 //
 // Ports in use: the system's console, and a device another process has open (as far as
-// /proc shows this user), are not opened at all (OpenFailure::InUse). A Windows port is
-// exclusive anyway; here, opening one under a getty or a terminal program would write the
-// probe frames into its session.
+// /proc shows this user), are not opened at all (OpenFailure::InUse); the holders are
+// looked at again once the port is claimed, and a port someone opened meanwhile is closed
+// and passed over the same way. A Windows port is exclusive anyway; here, opening one
+// under a getty or a terminal program would write the probe frames into its session.
 //
 // Latency: a USB converter's driver is asked for low latency at open (ASYNC_LOW_LATENCY)
 // and its old flags are put back at close; a driver without the flags (a pty) is left as it
@@ -50,7 +51,6 @@
 #include <climits>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -58,6 +58,7 @@
 #include <vector>
 
 #include "platform/config_dir.h"
+#include "platform/device_identity.h"
 #include "platform/port_info.h"
 #include "platform/port_mode.h"
 #include "platform/port_names.h"
@@ -221,18 +222,21 @@ void SleepUntil(const timespec& deadline) {
 // closed, a driver that failed.
 bool LostError(int error) { return error == EIO || error == ENXIO || error == ENODEV; }
 
-// Why the port behind `device` is left alone, empty when it is not: it is the kernel's
-// console, or another process has it open (of those this user can see).
-std::string UserOf(const std::string& device) {
-  if (IsSystemConsole(device)) return "the system's console";
-  const std::vector<PortHolder> holders = PortHolders(device);
-  if (holders.empty()) return {};
+std::string HeldBy(const std::vector<PortHolder>& holders) {
   std::string text = holders.size() == 1 ? "held by process " : "held by processes ";
   for (std::size_t i = 0; i < holders.size(); ++i) {
     if (i > 0) text += ", ";
     text += std::to_string(holders[i].pid) + " (" + holders[i].name + ")";
   }
   return text;
+}
+
+// Why the port behind `device` is left alone, empty when it is not: it is the kernel's
+// console, or another process has it open (of those this user can see).
+std::string UserOf(const std::string& device) {
+  if (IsSystemConsole(device)) return "the system's console";
+  const std::vector<PortHolder> holders = CheckHolders(device).holders;
+  return holders.empty() ? std::string() : HeldBy(holders);
 }
 
 // A write that makes no progress for this long has failed: a serial line without flow
@@ -277,6 +281,14 @@ class PosixSerialDevice final : public SerialDevice {
       const int error = errno;
       ::close(fd);
       return Failed(error);
+    }
+    // Another program may have opened it between the look at the holders and the claim;
+    // from the claim on, nobody else can.
+    if (const std::vector<PortHolder> late = RecheckHolders(name).holders; !late.empty()) {
+      ioctl(fd, TIOCNXCL);
+      ::close(fd);
+      last_open_error_ = {OpenFailure::InUse, 0, HeldBy(late)};
+      return kInvalidPortHandle;
     }
     last_open_error_ = {};
     Handle& h = handles_[fd];
@@ -509,10 +521,10 @@ OpenError OpenErrorOf(int system_code) {
 }
 
 int PortNumberOfDevice(const std::string& device) {
-  std::error_code ec;
+  const std::string identity = DeviceIdentity(device);
+  if (identity.empty()) return 0;
   for (int number = 1; number <= 16; ++number) {
-    const std::string name = PortDeviceName(number);
-    if (!name.empty() && std::filesystem::equivalent(name, device, ec)) return number;
+    if (DeviceIdentity(PortDeviceName(number)) == identity) return number;
   }
   return 0;
 }

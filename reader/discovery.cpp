@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "link/command_set.h"
@@ -57,6 +58,11 @@ bool ProbeStoredPlace(ReaderContext& ctx, ScanResult& result) {
   return found;
 }
 
+bool PassedOver(const ScanScope& scope, int port) {
+  return std::find(scope.passed_over.begin(), scope.passed_over.end(), port) !=
+         scope.passed_over.end();
+}
+
 // The ports of the scope, on each every mode or only the locked one; stores the place
 // found, and tells in `result` whether that worked. A port lost meanwhile is passed
 // over with the rest of its modes.
@@ -67,6 +73,7 @@ bool Walk(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) {
   const int locked_mode =
       s.ScanBaudRateNo >= 0 && s.ScanBaudRateNo < kModeCount ? s.ScanBaudRateNo : kDefaultModeIndex;
   for (int port = scope.first_port; port <= scope.last_port; ++port) {
+    if (PassedOver(scope, port)) continue;
     for (int m = 0; m < kModeCount; ++m) {
       const int mode = locked ? locked_mode : m;
       ctx.view.SetSelection(Ctl::cmbBaudRate, mode);
@@ -97,7 +104,9 @@ bool WalkAtOnce(ReaderContext& ctx, const ScanScope& scope, ScanResult& result) 
   Settings& s = ctx.settings;
   WalkPlan plan;
   plan.first_only = true;
-  for (int port = scope.first_port; port <= scope.last_port; ++port) plan.ports.push_back(port);
+  for (int port = scope.first_port; port <= scope.last_port; ++port) {
+    if (!PassedOver(scope, port)) plan.ports.push_back(port);
+  }
   if (ctx.view.Checked(Ctl::chkLock)) {
     plan.modes = {s.ScanBaudRateNo >= 0 && s.ScanBaudRateNo < kModeCount ? s.ScanBaudRateNo
                                                                          : kDefaultModeIndex};

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "link/command_set.h"
@@ -124,7 +125,8 @@ class PortWalk {
 
 }  // namespace
 
-std::vector<PortFinding> WalkPortsAtOnce(LinkMaker& links, const WalkPlan& plan) {
+std::vector<PortFinding> WalkPortsAtOnce(LinkMaker& links, const WalkPlan& plan,
+                                         std::exception_ptr* error) {
   const std::size_t count = plan.ports.size();
   std::vector<PortFinding> findings(count);
   std::vector<std::unique_ptr<OwnLink>> own(count);
@@ -135,21 +137,33 @@ std::vector<PortFinding> WalkPortsAtOnce(LinkMaker& links, const WalkPlan& plan)
   WalkState state(count);
   std::vector<std::thread> threads;
   threads.reserve(count);
+  const auto fail = [&state](std::exception_ptr e) {
+    const std::lock_guard lock(state.mutex);
+    if (!state.error) state.error = std::move(e);
+    state.stop = true;
+  };
   for (std::size_t i = 0; i < count; ++i) {
-    threads.emplace_back([&, i] {
-      try {
-        PortWalk(*own[i], plan, i, state, findings[i]).Run();
-      } catch (...) {
-        own[i]->Link().ClosePort();
-        findings[i].cut_short = true;
-        const std::lock_guard lock(state.mutex);
-        if (!state.error) state.error = std::current_exception();
-        state.stop = true;
-      }
-    });
+    try {
+      threads.emplace_back([&, i] {
+        try {
+          PortWalk(*own[i], plan, i, state, findings[i]).Run();
+        } catch (...) {
+          own[i]->Link().ClosePort();
+          findings[i].cut_short = true;
+          fail(std::current_exception());
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had (the process limit): the walks started are stopped between
+      // exchanges and give their ports back as they end; the others never began.
+      fail(std::current_exception());
+      for (std::size_t j = i; j < count; ++j) findings[j].cut_short = true;
+      break;
+    }
   }
   for (std::thread& t : threads) t.join();
-  if (state.error) std::rethrow_exception(state.error);
+  if (state.error && error == nullptr) std::rethrow_exception(state.error);
+  if (error != nullptr) *error = state.error;
   return findings;
 }
 

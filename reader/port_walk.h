@@ -3,6 +3,7 @@
 // there; only the ports no longer wait for one another.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -70,8 +71,11 @@ struct WalkPlan {
 
 // Walks every port of `plan` at the same time and returns one finding per port, in the
 // plan's order. An exception on any port's thread (an interrupt thrown by its message
-// loop) stops the others between exchanges and is thrown again here once all have ended.
-std::vector<PortFinding> WalkPortsAtOnce(LinkMaker& links, const WalkPlan& plan);
+// loop), or a thread that cannot be started (std::system_error), stops the others between
+// exchanges and is thrown again here once all have ended; with `error`, it is kept there
+// instead and the findings so far are returned.
+std::vector<PortFinding> WalkPortsAtOnce(LinkMaker& links, const WalkPlan& plan,
+                                         std::exception_ptr* error = nullptr);
 
 // The first finding in the walk's order with a reader; nullptr when none found one.
 const PortFinding* FirstFound(const std::vector<PortFinding>& findings);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/reader_link.h"
 #include "platform/serial_device.h"
@@ -52,6 +53,8 @@ struct ScanScope {
   int first_port = 1;
   int last_port = 16;
   bool walk = true;
+  // Ports the walk passes over: their device is walked under a lower number already.
+  std::vector<int> passed_over{};
 };
 
 // One tag poll of continuous reading.

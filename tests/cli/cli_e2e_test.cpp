@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -99,14 +100,17 @@ class Cli : public testing::Test {
     return s;
   }
 
-  // Starts qm880ctl with `args`, its output going to files; as user `uid` when given.
-  pid_t Start(const Strings& args, uid_t uid = static_cast<uid_t>(-1)) {
+  // Starts qm880ctl with `args`, its output going to files; as user `uid` when given, with
+  // at most `processes` processes of that user when given.
+  pid_t Start(const Strings& args, uid_t uid = static_cast<uid_t>(-1), rlim_t processes = 0) {
     const pid_t pid = fork();
     if (pid == 0) {
       const int out = open((home_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = open((home_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out, 1);
       dup2(err, 2);
+      const rlimit limit{processes, processes};
+      if (processes > 0 && setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(97);
       if (uid != static_cast<uid_t>(-1) && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(99);
       std::vector<char*> argv{const_cast<char*>(KELTA_QM880CTL)};
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -122,8 +126,8 @@ class Cli : public testing::Test {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
             ReadFile(home_ / "out"), ReadFile(home_ / "err")};
   }
-  Result Run(const Strings& args, uid_t uid = static_cast<uid_t>(-1)) {
-    return Wait(Start(args, uid));
+  Result Run(const Strings& args, uid_t uid = static_cast<uid_t>(-1), rlim_t processes = 0) {
+    return Wait(Start(args, uid, processes));
   }
 
   fs::path home_;
@@ -237,8 +241,26 @@ TEST_F(Cli, ReadOnlySettingsLoadAndAFailedSaveIsReported) {
   EXPECT_EQ(doc["exit_code"], 5);
   EXPECT_NE(doc["store_error"].get<std::string>().find("ReaderConfig/settings.reg"),
             std::string::npos);
+  // scan --every stores a lone reader's place by the same rule.
+  r = Run({"scan", "--every", "--mode", "5"}, user);
+  EXPECT_EQ(r.code, 5) << r.err;
+  EXPECT_NE(r.err.find("qm880ctl: not stored: "), std::string::npos) << r.err;
+  r = Run({"--json", "scan", "--every", "--mode", "5"}, user);
+  EXPECT_EQ(r.code, 5) << r.err;
+  const auto list = nlohmann::json::parse(r.out);
+  ASSERT_EQ(list.size(), 1u) << r.out;
+  EXPECT_EQ(list[0]["stored"], false);
+  EXPECT_NE(list[0]["store_error"].get<std::string>().find("settings.reg"), std::string::npos);
   EXPECT_EQ(ReadFile(folder / "settings.reg"), before);
   chmod(folder.c_str(), 0755);
+}
+
+// A walk at once that gets no thread (the process limit) says why and ends with 70.
+TEST_F(Cli, AWalkWithoutThreadsEndsWithItsReason) {
+  StartSim();
+  const Result r = Run({"scan", "--every"}, geteuid() == 0 ? 65534 : static_cast<uid_t>(-1), 1);
+  EXPECT_EQ(r.code, 70) << r.err;
+  EXPECT_NE(r.err.find("qm880ctl: the walk could not go on: "), std::string::npos) << r.err;
 }
 
 class Interrupted : public Cli, public testing::WithParamInterface<int> {};
@@ -309,6 +331,9 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"JsonReconnect",
                   {"--json", "read-tags", "--reconnect"},
                   "--json keeps every read until reading ends"},
+        UsageCase{"EveryWithPort",
+                  {"--port", "3", "scan", "--every"},
+                  "--port: scan --every walks every port"},
         UsageCase{"TwoDevices",
                   {"--device", "/tmp/a", "--device", "/tmp/b", "info"},
                   "--device: only scan --every takes more than one device"}),

@@ -6,11 +6,15 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -19,9 +23,11 @@
 #include "cli/cli_options.h"
 #include "cli/commands.h"
 #include "platform/interrupt.h"
+#include "platform/port_info.h"
 #include "platform/settings_store.h"
 #include "settings/settings.h"
 #include "sim/sim_line.h"
+#include "sim/sim_process.h"
 #include "sim/virtual_clock.h"
 #include "sim/write_hook.h"
 
@@ -62,8 +68,8 @@ class RunCommandTest : public testing::Test {
       if (bytes.starts_with(text) && ++seen_ == nth) raise(SIGINT);
     };
   }
-  // Runs qm880ctl with `args`; its standard output.
-  std::string Run(Strings args) {
+  // Runs qm880ctl with `args` (on the system's ports with `system`); its standard output.
+  std::string Run(Strings args, bool system = false) {
     args.insert(args.begin(), "qm880ctl");
     std::vector<const char*> argv;
     for (const std::string& a : args) argv.push_back(a.c_str());
@@ -73,7 +79,8 @@ class RunCommandTest : public testing::Test {
         cli::ParseCommandLine(static_cast<int>(argv.size()), argv.data(), options, help, help));
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
-    code_ = cli::RunCommand(options, out, err, device_, clock_);
+    code_ = system ? cli::RunCommand(options, out, err)
+                   : cli::RunCommand(options, out, err, device_, clock_);
     err_ = Contents(err);
     return Contents(out);
   }
@@ -204,6 +211,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<TextCase>& p) { return std::string(p.param.name); });
 
 // The same for the name of a process that holds the port.
+// Ends a forked child when the test ends, passed or failed, so that it keeps no pipe of
+// ctest's open.
+struct ChildGuard {
+  pid_t pid;
+  ~ChildGuard() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+};
+
 TEST_F(RunCommandTest, AHolderNamedInLatin1StillMakesADocument) {
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);
@@ -213,6 +231,7 @@ TEST_F(RunCommandTest, AHolderNamedInLatin1StillMakesADocument) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   const pid_t holder = fork();
+  const ChildGuard guard{holder};
   if (holder == 0) {
     prctl(PR_SET_NAME,
           "r\xe9"
@@ -227,8 +246,6 @@ TEST_F(RunCommandTest, AHolderNamedInLatin1StillMakesADocument) {
 
   const std::string out = Run({"--json", "--device", pty, "ports"});
 
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
   close(ready[0]);
   close(ready[1]);
   close(master);
@@ -236,6 +253,49 @@ TEST_F(RunCommandTest, AHolderNamedInLatin1StillMakesADocument) {
   ASSERT_EQ(doc["ports"][0]["holders"].size(), 1u) << out;
   EXPECT_EQ(doc["ports"][0]["holders"][0]["name"], "r" + kReplacement + "ader");
 }
+
+struct ConsoleCase {
+  const char* name;
+  Strings args;  // "PTY" stands for the console's name
+  int code;
+};
+void PrintTo(const ConsoleCase& c, std::ostream* os) { *os << c.name; }
+
+class ConsoleLeftAlone : public RunCommandTest, public testing::WithParamInterface<ConsoleCase> {};
+
+// The kernel's console (here a pseudo-terminal the console list names) gets no byte from
+// a port named, a walk one port after another or a walk at once, and --explain says why.
+TEST_P(ConsoleLeftAlone, GetsNoFrame) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+  const std::string pty = ptsname(master);
+  struct stat st {};
+  ASSERT_EQ(stat(pty.c_str(), &st), 0);
+  std::ofstream(home_ / "consoles")
+      << "ttyX -W- (EC p a) " << major(st.st_rdev) << ":" << minor(st.st_rdev) << "\n";
+  SetConsoleListFile((home_ / "consoles").string());
+  LinkOtherPortsToNothing(kPort);
+  LinkPort(kPort, pty);
+  Strings args = GetParam().args;
+  std::replace(args.begin(), args.end(), std::string("PTY"), pty);
+
+  const std::string out = Run(args, true);
+
+  SetConsoleListFile("");
+  char byte = 0;
+  EXPECT_EQ(read(master, &byte, 1), -1) << "the console got a byte";
+  close(master);
+  EXPECT_EQ(code_, GetParam().code) << err_;
+  EXPECT_NE(out.find("the system's console; left alone"), std::string::npos) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cli, ConsoleLeftAlone,
+    testing::Values(ConsoleCase{"NamedDevice", {"--device", "PTY", "scan", "--explain"}, 4},
+                    ConsoleCase{"WalkInOrder", {"scan", "--explain"}, 3},
+                    ConsoleCase{"WalkAtOnce", {"scan", "--every", "--explain"}, 3}),
+    [](const testing::TestParamInfo<ConsoleCase>& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace kelta

@@ -110,6 +110,76 @@ INSTANTIATE_TEST_SUITE_P(Cli, ScanEvery,
                                          EveryCase{"TwoInDifferentModes", {{2, 8}, {9, 0}}, 0, 0}),
                          testing::PrintToStringParamName());
 
+// A pseudo-terminal whose other side the test holds: a device that is not a reader.
+class OtherDevice {
+ public:
+  OtherDevice() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) name_ = ptsname(master_);
+  }
+  ~OtherDevice() { close(master_); }
+  OtherDevice(const OtherDevice&) = delete;
+  OtherDevice& operator=(const OtherDevice&) = delete;
+  const std::string& Name() const { return name_; }
+  bool GotBytes() const {
+    char byte = 0;
+    return read(master_, &byte, 1) == 1;
+  }
+
+ private:
+  int master_;
+  std::string name_;
+};
+
+struct NameCase {
+  const char* name;
+  std::string args;  // PTY stands for COM4's device
+  bool second_name;  // COM2 leads to COM4's device too
+  int port;          // where the reader is reported and stored
+};
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+
+class DeviceNames : public Gateway, public testing::WithParamInterface<NameCase> {};
+
+// A --device that is COM4's device is COM4; one device reached as COM2 and as COM4 is
+// walked once, under COM2, and --explain says so. A device on a port beyond the reader
+// gets no frame from plain scan, which walks one port after another; --every probes it.
+TEST_P(DeviceNames, OneDeviceIsOnePortAndPlainScanStopsAtTheReader) {
+  const NameCase& c = GetParam();
+  StartSim(4, {"--serial", "QM880004"});
+  const fs::path pty = fs::read_symlink(home_ / "KELTA/ReaderConfig/ports/com4");
+  if (c.second_name) LinkPort(2, pty);
+  OtherDevice later;
+  LinkPort(9, later.Name());
+  std::string args = c.args;
+  if (const auto at = args.find("PTY"); at != std::string::npos) args.replace(at, 3, pty);
+
+  const Output o = Run("--json " + args + " --explain");
+
+  ASSERT_EQ(o.code, 0) << o.out;
+  const nlohmann::json doc = nlohmann::json::parse(o.out);
+  const nlohmann::json ports = doc.is_array() ? doc : doc["explain"];
+  const bool every = doc.is_array();
+  int readers = every ? 0 : 1, same = 0;
+  nlohmann::json port = every ? nlohmann::json() : doc["port"];
+  for (const auto& p : ports) {
+    if (p.value("found", false)) ++readers, port = p["port"];
+    same += p.value("same_device_as", 0) == 2 && p["port"] == 4 ? 1 : 0;
+  }
+  EXPECT_EQ(readers, 1) << o.out;
+  EXPECT_EQ(port, c.port) << o.out;
+  EXPECT_EQ(same, c.second_name ? 1 : 0) << o.out;
+  EXPECT_EQ(Stored().ScanCommNo, c.port);
+  EXPECT_EQ(later.GotBytes(), every) << "COM9";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cli, DeviceNames,
+                         testing::Values(NameCase{"DeviceOfAPort", "--device PTY scan", false, 4},
+                                         NameCase{"DeviceOfAPortAtOnce",
+                                                  "scan --every --device PTY", false, 4},
+                                         NameCase{"TwoNames", "scan", true, 2},
+                                         NameCase{"TwoNamesAtOnce", "scan --every", true, 2}),
+                         testing::PrintToStringParamName());
+
 std::vector<std::string> LinesOf(const fs::path& file) {
   std::ifstream in(file);
   std::vector<std::string> lines;
@@ -131,6 +201,36 @@ int Count(const std::vector<std::string>& lines, const std::string& text) {
   return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
     return l.find(text) != std::string::npos;
   }));
+}
+
+// Ctrl+C during scan --every: the array a finished run gives, with the reader found so
+// far (a silent port is still being walked), nothing stored, exit code 130.
+TEST_F(Gateway, AnInterruptedScanEveryListsWhatItFound) {
+  StartSim(4, {"--mode", "0", "--log", (home_ / "sim.log").string()});
+  OtherDevice silent;
+  LinkPort(9, silent.Name());
+  const fs::path out = home_ / "out";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (!std::freopen(out.c_str(), "w", stdout) || !std::freopen("/dev/null", "w", stderr)) {
+      _exit(97);
+    }
+    execl(KELTA_QM880CTL, KELTA_QM880CTL, "--json", "scan", "--every", "--all-modes", nullptr);
+    _exit(98);
+  }
+  ASSERT_TRUE(AwaitLines(home_ / "sim.log", [](const auto& l) { return Count(l, "A00V") > 0; }));
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  std::string text;
+  for (const std::string& line : LinesOf(out)) text += line;
+  const nlohmann::json list = nlohmann::json::parse(text);
+  ASSERT_EQ(list.size(), 1u) << text;
+  EXPECT_EQ(list[0]["port"], 4);
+  EXPECT_EQ(list[0]["stored"], false);
+  EXPECT_EQ(Stored().ScanCommNo, 0);
 }
 
 // The simulator killed (a converter pulled out) and another started on the same by-id link
