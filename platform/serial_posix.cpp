@@ -335,7 +335,16 @@ class PosixSerialDevice final : public SerialDevice {
     if (!settings) return false;
     const auto next = Encode(current, *settings);
     if (!next) return false;
-    return tcsetattr(Fd(handle), TCSANOW, &*next) == 0;
+    if (tcsetattr(Fd(handle), TCSANOW, &*next) == 0) return true;
+    // A pseudo-terminal keeps no parity (the kernel clears it and glibc, finding the bit
+    // gone, reports EINVAL although everything else was applied): the mode counts as taken
+    // when the speed and the rest of the line read back as asked.
+    termios after{};
+    if (errno != EINVAL || tcgetattr(Fd(handle), &after) != 0) return false;
+    constexpr tcflag_t kParityBits = PARENB | PARODD | CMSPAR;
+    return cfgetospeed(&after) == cfgetospeed(&*next) &&
+           (after.c_cflag & ~kParityBits) == (next->c_cflag & ~kParityBits) &&
+           after.c_iflag == next->c_iflag && after.c_lflag == next->c_lflag;
   }
 
   bool Purge(PortHandleType handle) override { return tcflush(Fd(handle), TCIOFLUSH) == 0; }
