@@ -13,6 +13,7 @@
 #include "cli/commission.h"
 #include "cli/json_text.h"
 #include "cli/line_trace.h"
+#include "cli/quiet_parts.h"
 #include "cli/reading_feed.h"
 #include "cli/reconnect.h"
 #include "cli/scan_every.h"
@@ -69,48 +70,10 @@ class ChangeWatch final : public ReaderEvents {
   bool& changing_;
 };
 
-// --no-store, and a device that stands in for a port: the settings stay as they are.
-class NoStore final : public SettingsStore {
- public:
-  bool OpenKey(bool) override { return false; }
-  bool ValueExists(const std::string&) override { return false; }
-  std::int32_t ReadInteger(const std::string&) override { return 0; }
-  std::string ReadString(const std::string&) override { return {}; }
-  void WriteInteger(const std::string&, std::int32_t) override {}
-  void WriteString(const std::string&, const std::string&) override {}
-  void CloseKey() override {}
-};
-
-// No beep unless --beep; the operations then take no time for it either.
-class NoTone final : public Tone {
- public:
-  void Beep(unsigned, unsigned) override {}
-};
-
 void Print(std::FILE* file, const std::string& text) {
   std::fputs(text.c_str(), file);
   std::fputc('\n', file);
   std::fflush(file);
-}
-
-const char* FailureName(OpenFailure kind) {
-  switch (kind) {
-    case OpenFailure::None:
-      return "none";
-    case OpenFailure::NoDevice:
-      return "no-device";
-    case OpenFailure::NoPermission:
-      return "no-permission";
-    case OpenFailure::Busy:
-      return "busy";
-    case OpenFailure::NotSerial:
-      return "not-serial";
-    case OpenFailure::InUse:
-      return "in-use";
-    case OpenFailure::Other:
-      break;
-  }
-  return "other";
 }
 
 json HoldersJson(const std::vector<PortHolder>& holders) {

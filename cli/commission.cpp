@@ -14,6 +14,7 @@
 #include "cli/json_text.h"
 #include "cli/line_trace.h"
 #include "cli/profile.h"
+#include "cli/quiet_parts.h"
 #include "cli/tag_log.h"
 #include "link/command_set.h"
 #include "link/reader_link.h"
@@ -63,22 +64,6 @@ const char* StepName(Step step) {
   }
   return "port_mode";
 }
-
-class NoStore final : public SettingsStore {
- public:
-  bool OpenKey(bool) override { return false; }
-  bool ValueExists(const std::string&) override { return false; }
-  std::int32_t ReadInteger(const std::string&) override { return 0; }
-  std::string ReadString(const std::string&) override { return {}; }
-  void WriteInteger(const std::string&, std::int32_t) override {}
-  void WriteString(const std::string&, const std::string&) override {}
-  void CloseKey() override {}
-};
-
-class NoTone final : public Tone {
- public:
-  void Beep(unsigned, unsigned) override {}
-};
 
 class TagCount final : public ReaderEvents {
  public:

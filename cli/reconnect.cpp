@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <utility>
 
+#include "cli/quiet_parts.h"
 #include "cli/scan_report.h"
 #include "cli/tag_log.h"
 #include "link/command_set.h"
@@ -19,25 +20,6 @@ namespace {
 // How often a wait looks whether reading is to end.
 constexpr std::uint32_t kPauseStepMs = 50;
 constexpr int kModeCount = static_cast<int>(kBaudRateTable.size());
-
-const char* KindName(OpenFailure kind) {
-  switch (kind) {
-    case OpenFailure::NoDevice:
-      return "no-device";
-    case OpenFailure::NoPermission:
-      return "no-permission";
-    case OpenFailure::Busy:
-      return "busy";
-    case OpenFailure::InUse:
-      return "in-use";
-    case OpenFailure::NotSerial:
-      return "not-serial";
-    case OpenFailure::None:
-    case OpenFailure::Other:
-      break;
-  }
-  return "other";
-}
 
 }  // namespace
 
@@ -100,9 +82,9 @@ CommandResult Reconnector::Run(const std::function<CommandResult()>& read,
       }
       reason = "no-port";
       const std::string problem = Problem(result.open_error);
-      fields["problem"] = {{"kind", KindName(result.open_error.kind)}, {"text", problem}};
+      fields["problem"] = {{"kind", FailureName(result.open_error.kind)}, {"text", problem}};
       message = place_ + " cannot be opened: " + problem + "; waiting for it";
-      wait_told_ = KindName(result.open_error.kind) + std::string(" ") + problem;
+      wait_told_ = FailureName(result.open_error.kind) + std::string(" ") + problem;
     } else {
       return result;
     }
@@ -164,8 +146,8 @@ bool Reconnector::AwaitReader(bool tag_poll, bool told) {
 void Reconnector::Refuse(const OpenError& error) {
   refusal_ = error;
   Tell("refused",
-       {{"reason", KindName(error.kind)},
-        {"problem", {{"kind", KindName(error.kind)}, {"text", Problem(error)}}}},
+       {{"reason", FailureName(error.kind)},
+        {"problem", {{"kind", FailureName(error.kind)}, {"text", Problem(error)}}}},
        place_ + " cannot be opened: " + Problem(error) + "; waiting cannot mend that");
 }
 
@@ -174,7 +156,7 @@ void Reconnector::TellWait(const ProbeResult& probe) {
   std::string text;
   switch (probe.heard) {
     case Heard::NoPort:
-      kind = KindName(probe.error.kind);
+      kind = FailureName(probe.error.kind);
       text = Problem(probe.error);
       break;
     case Heard::NoTagReply:
