@@ -31,8 +31,10 @@ std::vector<std::string> LinesOf(const fs::path& file) {
 
 // Waits up to twenty seconds for `ready` to hold on the lines of `file`.
 template <class Ready>
+// Up to a minute: the client's reconnection waits grow to 30 s, and under emulation on a
+// loaded machine a round of them with the broker's backlog takes its time.
 bool Await(const fs::path& file, Ready ready) {
-  for (int i = 0; i < 2000; ++i) {
+  for (int i = 0; i < 6000; ++i) {
     if (ready(LinesOf(file))) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
