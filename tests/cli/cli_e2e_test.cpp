@@ -26,20 +26,15 @@
 #include "platform/settings_store.h"
 #include "settings/settings.h"
 #include "sim/sim_process.h"
+#include "tests/cli/sim_folder_test.h"
 #include "tests/platform/holder_process.h"
 
 namespace kelta {
 namespace {
 
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
 constexpr int kPort = 3;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 // Names a parameterised case after its `name` field.
 struct CaseName {
@@ -49,44 +44,14 @@ struct CaseName {
   }
 };
 
-struct Result {
-  int code = -1;
-  std::string out;
-  std::string err;
-};
-
-class Cli : public testing::Test {
+class Cli : public SimFolderTest {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kelta-cli-test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    home_ = dir;
-    setenv("XDG_CONFIG_HOME", dir, 1);
-    LinkOtherPortsToNothing(kPort);
-  }
-  void TearDown() override {
-    sim_.reset();
-    fs::remove_all(home_);
-  }
-
   void StartSim(Strings options = {}) {
     options.insert(options.end(), {"--serial", "QM880042", "--id", "07", "--log", Log()});
-    sim_ = std::make_unique<SimProcess>(kPort, options);
-    ASSERT_TRUE(sim_->Ready());
+    StartSimOn(kPort, options);
   }
   std::string Log() const { return (home_ / "sim.log").string(); }
-  // The command texts the simulator received, in order.
-  Strings Heard() const {
-    Strings texts;
-    std::istringstream log(ReadFile(Log()));
-    for (std::string line; std::getline(log, line);) {
-      const auto bar = line.find('|');
-      if (line.find(" <- ") == std::string::npos || bar == std::string::npos) continue;
-      const std::string frame = line.substr(bar + 1, line.rfind('|') - bar - 1);
-      texts.push_back(frame.substr(1, frame.size() - 4));  // start byte, checksum, end byte
-    }
-    return texts;
-  }
+  Strings Heard() const { return HeardIn(Log()); }
   void Store(int port, int mode) {
     Settings s;
     s.ScanCommNo = port;
@@ -94,44 +59,8 @@ class Cli : public testing::Test {
     s.ScanBaudRate = mode == 5 ? "19200,e,8,1" : "9600,n,8,1";
     SaveScanSettings(*MakeSystemSettingsStore(), s);
   }
-  Settings Stored() const {
-    Settings s;
-    LoadSettings(*MakeSystemSettingsStore(), s);
-    return s;
-  }
 
-  // Starts qm880ctl with `args`, its output going to files; as user `uid` when given, with
-  // at most `processes` processes of that user when given.
-  pid_t Start(const Strings& args, uid_t uid = static_cast<uid_t>(-1), rlim_t processes = 0) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open((home_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open((home_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, 1);
-      dup2(err, 2);
-      const rlimit limit{processes, processes};
-      if (processes > 0 && setrlimit(RLIMIT_NPROC, &limit) != 0) _exit(97);
-      if (uid != static_cast<uid_t>(-1) && (setgid(uid) != 0 || setuid(uid) != 0)) _exit(99);
-      std::vector<char*> argv{const_cast<char*>(KELTA_QM880CTL)};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(98);
-    }
-    return pid;
-  }
-  Result Wait(pid_t pid) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
-            ReadFile(home_ / "out"), ReadFile(home_ / "err")};
-  }
-  Result Run(const Strings& args, uid_t uid = static_cast<uid_t>(-1), rlim_t processes = 0) {
-    return Wait(Start(args, uid, processes));
-  }
 
-  fs::path home_;
-  std::unique_ptr<SimProcess> sim_;
 };
 
 struct CommandCase {
@@ -484,7 +413,7 @@ TEST_P(PortLost, ReadingEndsAtOnceWithTheSummary) {
   for (int i = 0; i < 500 && polls_heard() < 3; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  kill(sim_->Pid(), SIGKILL);
+  kill(Sim().Pid(), SIGKILL);
   const long heard = polls_heard();
   const Result r = Wait(pid);
 

@@ -18,80 +18,26 @@
 #include "platform/settings_store.h"
 #include "settings/settings.h"
 #include "sim/sim_process.h"
+#include "tests/cli/sim_folder_test.h"
 
 namespace kelta {
 namespace {
 
 namespace fs = std::filesystem;
-using Strings = std::vector<std::string>;
 
 constexpr int kPort = 3;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-Strings Lines(const std::string& text) {
-  Strings lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-class Commission : public testing::Test {
+class Commission : public SimFolderTest {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kelta-commission-test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    home_ = dir;
-    setenv("XDG_CONFIG_HOME", dir, 1);
-    LinkOtherPortsToNothing(kPort);
-  }
-  void TearDown() override {
-    sim_.reset();
-    fs::remove_all(home_);
-  }
   void StartSim(Strings options) {
     options.insert(options.end(), {"--log", (home_ / "sim.log").string()});
-    sim_ = std::make_unique<SimProcess>(kPort, options);
-    ASSERT_TRUE(sim_->Ready());
+    StartSimOn(kPort, options);
   }
-  // The command texts the simulator heard, in order.
-  Strings Heard() const {
-    Strings texts;
-    for (const std::string& line : Lines(ReadFile(home_ / "sim.log"))) {
-      const auto bar = line.find('|');
-      if (line.find(" <- ") == std::string::npos || bar == std::string::npos) continue;
-      const std::string frame = line.substr(bar + 1, line.rfind('|') - bar - 1);
-      texts.push_back(frame.substr(1, frame.size() - 4));
-    }
-    return texts;
-  }
+  Strings Heard() const { return HeardIn(home_ / "sim.log"); }
   fs::path Profile(const std::string& text) const {
     std::ofstream(home_ / "site.toml") << text;
     return home_ / "site.toml";
   }
-  // Runs qm880ctl to its end: exit code, standard output, standard error.
-  std::tuple<int, std::string, std::string> Run(const Strings& args) const {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(open((home_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-      dup2(open((home_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-      std::vector<char*> argv{const_cast<char*>(KELTA_QM880CTL)};
-      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(98);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadFile(home_ / "out"),
-            ReadFile(home_ / "err")};
-  }
-
-  fs::path home_;
-  std::unique_ptr<SimProcess> sim_;
 };
 
 constexpr const char* kProfile = R"(# the site's bus

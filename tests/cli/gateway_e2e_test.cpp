@@ -21,55 +21,22 @@
 #include "platform/settings_store.h"
 #include "settings/settings.h"
 #include "sim/sim_process.h"
+#include "tests/cli/sim_folder_test.h"
 
 namespace kelta {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Output {
-  int code = -1;
-  std::string out;
-};
-
-class Gateway : public testing::Test {
+class Gateway : public SimFolderTest {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kelta-gateway-test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    home_ = dir;
-    setenv("XDG_CONFIG_HOME", dir, 1);
-    LinkOtherPortsToNothing(0);
+  // qm880ctl with `args`, words split at spaces.
+  Result Run(const std::string& args) {
+    Strings words;
+    std::istringstream in(args);
+    for (std::string word; in >> word;) words.push_back(word);
+    return SimFolderTest::Run(words);
   }
-  void TearDown() override {
-    sims_.clear();
-    fs::remove_all(home_);
-  }
-  void StartSim(int port, std::vector<std::string> options) {
-    sims_.push_back(std::make_unique<SimProcess>(port, options));
-    ASSERT_TRUE(sims_.back()->Ready());
-  }
-  // qm880ctl with `args`; standard error goes to a file of the folder.
-  Output Run(const std::string& args) const {
-    const std::string command =
-        std::string(KELTA_QM880CTL) + " " + args + " 2>" + (home_ / "err").string();
-    Output o;
-    std::FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-      o.out.append(buffer, n);
-    const int status = pclose(pipe);
-    o.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return o;
-  }
-  static Settings Stored() {
-    Settings s;
-    LoadSettings(*MakeSystemSettingsStore(), s);
-    return s;
-  }
-
-  fs::path home_;
-  std::vector<std::unique_ptr<SimProcess>> sims_;
 };
 
 struct EveryCase {
@@ -86,10 +53,10 @@ class ScanEvery : public Gateway, public testing::WithParamInterface<EveryCase> 
 TEST_P(ScanEvery, ReportsEveryReaderAndStoresOnlyALoneOne) {
   const EveryCase& c = GetParam();
   for (const auto& [port, mode] : c.readers) {
-    StartSim(port, {"--mode", std::to_string(mode), "--serial", "QM88000" + std::to_string(port)});
+    StartSimOn(port, {"--mode", std::to_string(mode), "--serial", "QM88000" + std::to_string(port)});
   }
 
-  const Output o = Run("--json scan --every --all-modes");
+  const Result o = Run("--json scan --every --all-modes");
 
   EXPECT_EQ(o.code, c.code);
   const nlohmann::json list = nlohmann::json::parse(o.out);
@@ -145,7 +112,7 @@ class DeviceNames : public Gateway, public testing::WithParamInterface<NameCase>
 // gets no frame from plain scan, which walks one port after another; --every probes it.
 TEST_P(DeviceNames, OneDeviceIsOnePortAndPlainScanStopsAtTheReader) {
   const NameCase& c = GetParam();
-  StartSim(4, {"--serial", "QM880004"});
+  StartSimOn(4, {"--serial", "QM880004"});
   const fs::path pty = fs::read_symlink(home_ / "KELTA/ReaderConfig/ports/com4");
   if (c.second_name) LinkPort(2, pty);
   OtherDevice later;
@@ -153,7 +120,7 @@ TEST_P(DeviceNames, OneDeviceIsOnePortAndPlainScanStopsAtTheReader) {
   std::string args = c.args;
   if (const auto at = args.find("PTY"); at != std::string::npos) args.replace(at, 3, pty);
 
-  const Output o = Run("--json " + args + " --explain");
+  const Result o = Run("--json " + args + " --explain");
 
   ASSERT_EQ(o.code, 0) << o.out;
   const nlohmann::json doc = nlohmann::json::parse(o.out);
@@ -180,33 +147,10 @@ INSTANTIATE_TEST_SUITE_P(Cli, DeviceNames,
                                          NameCase{"TwoNamesAtOnce", "scan --every", true, 2}),
                          testing::PrintToStringParamName());
 
-std::vector<std::string> LinesOf(const fs::path& file) {
-  std::ifstream in(file);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Waits up to ten seconds for `ready` to hold on the lines of `file`.
-template <class Ready>
-bool AwaitLines(const fs::path& file, Ready ready) {
-  for (int i = 0; i < 1000; ++i) {
-    if (ready(LinesOf(file))) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-int Count(const std::vector<std::string>& lines, const std::string& text) {
-  return static_cast<int>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
-    return l.find(text) != std::string::npos;
-  }));
-}
-
 // Ctrl+C during scan --every: the array a finished run gives, with the reader found so
 // far (a silent port is still being walked), nothing stored, exit code 130.
 TEST_F(Gateway, AnInterruptedScanEveryListsWhatItFound) {
-  StartSim(4, {"--mode", "0", "--log", (home_ / "sim.log").string()});
+  StartSimOn(4, {"--mode", "0", "--log", (home_ / "sim.log").string()});
   OtherDevice silent;
   LinkPort(9, silent.Name());
   const fs::path out = home_ / "out";

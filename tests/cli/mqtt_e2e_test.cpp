@@ -15,6 +15,7 @@
 
 #include "sim/sim_process.h"
 #include "tests/cli/mosquitto_process.h"
+#include "tests/cli/sim_folder_test.h"
 
 namespace kelta {
 namespace {
@@ -22,55 +23,22 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-std::vector<std::string> LinesOf(const fs::path& file) {
-  std::ifstream in(file);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Waits up to twenty seconds for `ready` to hold on the lines of `file`.
-template <class Ready>
 // Up to a minute: the client's reconnection waits grow to 30 s, and under emulation on a
 // loaded machine a round of them with the broker's backlog takes its time.
+template <class Ready>
 bool Await(const fs::path& file, Ready ready) {
-  for (int i = 0; i < 6000; ++i) {
-    if (ready(LinesOf(file))) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
+  return AwaitLines(file, ready, std::chrono::seconds(60));
 }
 
-long Count(const std::vector<std::string>& lines, const std::string& text) {
-  return std::count_if(lines.begin(), lines.end(),
-                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
-}
-
-class Mqtt : public testing::Test {
+class Mqtt : public SimFolderTest {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/kelta-mqtt-test.XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    home_ = dir;
-    setenv("XDG_CONFIG_HOME", dir, 1);
-    LinkOtherPortsToNothing(0);
-  }
-  void TearDown() override {
-    sim_.reset();
-    fs::remove_all(home_);
-  }
-  void StartSim(const std::vector<std::string>& options) {
-    sim_ = std::make_unique<SimProcess>(3, options);
-    ASSERT_TRUE(sim_->Ready());
-  }
+  void StartSim(const std::vector<std::string>& options) { StartSimOn(3, options); }
   pid_t Ctl(const std::string& url, const fs::path& out, std::vector<std::string> more = {}) {
     std::vector<std::string> args = {KELTA_QM880CTL, "--port", "3",      "--no-store", "read-tags",
                                      "--format",     "jsonl",  "--mqtt", url};
     args.insert(args.end(), more.begin(), more.end());
     return Spawn(args, out);
   }
-  fs::path home_;
-  std::unique_ptr<SimProcess> sim_;
 };
 
 // Reading with presence and --reconnect, published while the broker is stopped and started,
@@ -104,7 +72,7 @@ TEST_F(Mqtt, EveryLineArrivesInOrderThroughOutagesAndKills) {
   broker.Stop();
   ASSERT_TRUE(more_lines(out1, 20));
   ASSERT_TRUE(broker.Start());
-  kill(sim_->Pid(), SIGKILL);
+  kill(Sim().Pid(), SIGKILL);
   ASSERT_TRUE(Await(out1, [](const auto& l) { return Count(l, "\"lost\"") > 0; }));
   StartSim({"--tag", "00000001"});
   ASSERT_TRUE(Await(sub, [](const auto& l) { return Count(l, "\"reason\":\"resumed\"") > 0; }));
