@@ -27,6 +27,7 @@
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
+#include "bench/bench_support.h"
 #include "sim/sim_process.h"
 
 extern char** environ;
@@ -58,10 +59,7 @@ double RunOnce(const std::vector<std::string>& args) {
   return ms;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::Median;
 
 void StartUp() {
   constexpr int kRuns = 41;
@@ -128,12 +126,9 @@ void PollPeriod() {
 }  // namespace kelta
 
 int main() {
-  namespace fs = std::filesystem;
-  const fs::path home = fs::temp_directory_path() / ("kelta-cli-bench-" + std::to_string(getpid()));
-  fs::create_directories(home);
-  setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-  kelta::StartUp();
-  kelta::PollPeriod();
-  fs::remove_all(home);
-  return 0;
+  return kelta::bench::InConfigFolder("cli-bench", [](const auto&) {
+    kelta::StartUp();
+    kelta::PollPeriod();
+    return 0;
+  });
 }

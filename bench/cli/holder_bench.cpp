@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "sim/sim_process.h"
 
 extern char** environ;
@@ -85,10 +86,7 @@ double WalkMs() {
       .count();
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::Median;
 
 void Bench() {
   constexpr int kRuns = 3;
@@ -122,12 +120,8 @@ void Bench() {
 }  // namespace kelta
 
 int main() {
-  namespace fs = std::filesystem;
-  const fs::path home =
-      fs::temp_directory_path() / ("kelta-holder-bench-" + std::to_string(getpid()));
-  fs::create_directories(home);
-  setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-  kelta::Bench();
-  fs::remove_all(home);
-  return 0;
+  return kelta::bench::InConfigFolder("holder-bench", [](const auto&) {
+    kelta::Bench();
+    return 0;
+  });
 }

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "sim/sim_process.h"
 
 extern char** environ;
@@ -101,10 +102,7 @@ Run ScanEvery() {
   return run;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using bench::Median;
 
 void Bench() {
   constexpr int kRuns = 3;
@@ -167,12 +165,8 @@ void Bench() {
 }  // namespace kelta
 
 int main() {
-  namespace fs = std::filesystem;
-  const fs::path home =
-      fs::temp_directory_path() / ("kelta-scan-bench-" + std::to_string(getpid()));
-  fs::create_directories(home);
-  setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-  kelta::Bench();
-  fs::remove_all(home);
-  return 0;
+  return kelta::bench::InConfigFolder("scan-bench", [](const auto&) {
+    kelta::Bench();
+    return 0;
+  });
 }

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "link/command_set.h"
 #include "link/reader_link.h"
 #include "link/serial_port.h"
@@ -114,13 +115,9 @@ void PollRatio() {
 }  // namespace kelta
 
 int main() {
-  namespace fs = std::filesystem;
-  const fs::path home =
-      fs::temp_directory_path() / ("kelta-reader-bench-" + std::to_string(getpid()));
-  fs::create_directories(home);
-  setenv("XDG_CONFIG_HOME", home.c_str(), 1);
-  kelta::WalkRatio();
-  kelta::PollRatio();
-  fs::remove_all(home);
-  return 0;
+  return kelta::bench::InConfigFolder("reader-bench", [](const auto&) {
+    kelta::WalkRatio();
+    kelta::PollRatio();
+    return 0;
+  });
 }

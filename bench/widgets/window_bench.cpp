@@ -8,18 +8,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "catalogue/catalogue.h"
 #include "tests/widgets/window_fakes.h"
 #include "ui/main_window.h"
 
-namespace {
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
-}  // namespace
+using kelta::bench::Median;
 
 int main(int argc, char* argv[]) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
