@@ -10,7 +10,6 @@
 // the poll measurement (the other fifteen lead to a missing device).
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,15 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "link/command_set.h"
 #include "link/reader_link.h"
 #include "link/serial_port.h"
 #include "platform/clock.h"
 #include "platform/serial_device.h"
-#include "bench/bench_support.h"
 #include "sim/sim_process.h"
-
-extern char** environ;
 
 namespace kelta {
 namespace {
@@ -41,24 +38,6 @@ double MsBetween(Clock::time_point a, Clock::time_point b) {
   return std::chrono::duration<double, std::milli>(b - a).count();
 }
 
-// Starts `argv` with its output on /dev/null and waits for it: the wall time in ms.
-double RunOnce(const std::vector<std::string>& args) {
-  std::vector<char*> argv;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return -1;
-  waitpid(pid, nullptr, 0);
-  const double ms = MsBetween(start, Clock::now());
-  posix_spawn_file_actions_destroy(&actions);
-  return ms;
-}
-
 using bench::Median;
 
 void StartUp() {
@@ -67,7 +46,7 @@ void StartUp() {
       {"/bin/true"}, {KELTA_QM880CTL, "--version"}, {KELTA_QM880CTL, "ports"}};
   std::vector<std::vector<double>> ms(programs.size());
   for (int i = 0; i < kRuns; ++i) {
-    for (std::size_t p = 0; p < programs.size(); ++p) ms[p].push_back(RunOnce(programs[p]));
+    for (std::size_t p = 0; p < programs.size(); ++p) ms[p].push_back(bench::RunMs(programs[p]));
   }
   const double base = Median(ms[0]);
   std::printf(

@@ -7,7 +7,6 @@
 // Ports live in a configuration folder of the bench's own; no real port is touched.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,8 +21,6 @@
 
 #include "bench/bench_support.h"
 #include "sim/sim_process.h"
-
-extern char** environ;
 
 namespace kelta {
 namespace {
@@ -56,36 +53,6 @@ pid_t StartHolder(int count) {
   return pid;
 }
 
-int OpenDescriptors(pid_t pid) {
-  std::error_code ec;
-  int n = 0;
-  for (auto it = std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
-       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    ++n;
-  }
-  return n;
-}
-
-double WalkMs() {
-  std::vector<std::string> args = {KELTA_QM880CTL, "--no-store", "--port", "1",
-                                   "scan",         "--all-modes"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = std::chrono::steady_clock::now();
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    waitpid(pid, nullptr, 0);
-  }
-  posix_spawn_file_actions_destroy(&actions);
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
-
 using bench::Median;
 
 void Bench() {
@@ -94,15 +61,17 @@ void Bench() {
   if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
   LinkOtherPortsToNothing(1);
   LinkPort(1, ptsname(master));
+  const std::vector<std::string> walk = {KELTA_QM880CTL, "--no-store", "--port", "1",
+                                         "scan",         "--all-modes"};
   std::vector<double> none_ms, held_ms;
   int descriptors = 0;
   for (int i = 0; i < kRuns; ++i) {
-    none_ms.push_back(WalkMs());
+    none_ms.push_back(bench::RunMs(walk));
     std::vector<pid_t> holders;
     for (int h = 0; h < kHolders; ++h) holders.push_back(StartHolder(kDescriptorsEach - 10));
     descriptors = 0;
-    for (const pid_t pid : holders) descriptors += OpenDescriptors(pid);
-    held_ms.push_back(WalkMs());
+    for (const pid_t pid : holders) descriptors += bench::DescriptorsOf(pid);
+    held_ms.push_back(bench::RunMs(walk));
     for (const pid_t pid : holders) {
       kill(pid, SIGKILL);
       waitpid(pid, nullptr, 0);

@@ -7,7 +7,6 @@
 // Ports live in a configuration folder of the bench's own; no real port is touched.
 #include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,8 +23,6 @@
 
 #include "bench/bench_support.h"
 #include "sim/sim_process.h"
-
-extern char** environ;
 
 namespace kelta {
 namespace {
@@ -66,39 +63,21 @@ int ThreadsOf(pid_t pid) {
   return 0;
 }
 
-int DescriptorsOf(pid_t pid) {
-  std::error_code ec;
-  int n = 0;
-  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec);
-       !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    ++n;
-  }
-  return n;
-}
-
 // qm880ctl --no-store scan --every --all-modes, its output on /dev/null, sampled every
 // millisecond while it runs.
 Run ScanEvery() {
-  std::vector<std::string> args = {KELTA_QM880CTL, "--no-store", "scan", "--every", "--all-modes"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   Run run;
   const auto start = Steady::now();
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) return run;
+  const pid_t pid =
+      bench::SpawnQuietly({KELTA_QM880CTL, "--no-store", "scan", "--every", "--all-modes"});
+  if (pid < 0) return run;
   int status = 0;
   while (waitpid(pid, &status, WNOHANG) == 0) {
     run.threads = std::max(run.threads, ThreadsOf(pid));
-    run.descriptors = std::max(run.descriptors, DescriptorsOf(pid));
+    run.descriptors = std::max(run.descriptors, bench::DescriptorsOf(pid));
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   run.ms = std::chrono::duration<double, std::milli>(Steady::now() - start).count();
-  posix_spawn_file_actions_destroy(&actions);
   return run;
 }
 
