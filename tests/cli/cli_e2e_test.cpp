@@ -59,8 +59,6 @@ class Cli : public SimFolderTest {
     s.ScanBaudRate = mode == 5 ? "19200,e,8,1" : "9600,n,8,1";
     SaveScanSettings(*MakeSystemSettingsStore(), s);
   }
-
-
 };
 
 struct CommandCase {

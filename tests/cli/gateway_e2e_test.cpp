@@ -53,7 +53,8 @@ class ScanEvery : public Gateway, public testing::WithParamInterface<EveryCase> 
 TEST_P(ScanEvery, ReportsEveryReaderAndStoresOnlyALoneOne) {
   const EveryCase& c = GetParam();
   for (const auto& [port, mode] : c.readers) {
-    StartSimOn(port, {"--mode", std::to_string(mode), "--serial", "QM88000" + std::to_string(port)});
+    StartSimOn(port,
+               {"--mode", std::to_string(mode), "--serial", "QM88000" + std::to_string(port)});
   }
 
   const Result o = Run("--json scan --every --all-modes");

@@ -3,8 +3,8 @@
 // files a run leaves there read back: lines, lines awaited, the frames the simulator heard.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
